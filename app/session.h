@@ -1,0 +1,72 @@
+// The bootloader session: what the next reply answers, the target record, and
+// the senders of every frame the program puts on the line.
+#pragma once
+
+#include <atomic>
+
+// ISP_mode: the command whose reply is awaited (0 = idle, replies only echoed).
+extern int ISP_mode;
+// What the next synchronisation ACK starts: 1 chip erase, 2 page erase, 5 read, else Get Version.
+extern int sub_handshake_mode;
+extern int ISP_sys_ready;
+extern int fail_count;
+
+extern int sub_erase_mode;
+extern int sub_erase_base_page;
+extern int sub_erase_page_number;
+extern int sub_erase_finish_mode;
+
+extern int sub_read_mode;
+extern int sub_read_base_addr;
+// The blank-check worker zeroes it from its own thread to stop further blocks.
+extern std::atomic<int> sub_read_byte_number;
+extern int sub_read_finish_mode;
+
+extern int sub_go_mode;
+
+extern int sub_write_mode;
+extern int sub_write_base_addr;
+extern int sub_write_byte_number;
+extern int sub_write_byte_iterator;
+
+typedef struct {
+    unsigned char reserved0;
+    char product_id[128];
+    char bootloader_version[16];
+    char reserved_text[128];
+    unsigned short flash_size_kb;
+    unsigned short ram_size_kb;
+} STM32_INFO;
+
+extern STM32_INFO STM32_info;
+
+enum {
+    ISP_ACK = 0x79,
+    ISP_SYNC = 0x7F,
+    FLASH_BASE_ADDR = 0x08000000,
+    ID_BLOCK_ADDR = 0x1FFFF7E0,
+    ID_BLOCK_LEN = 22,
+    ISP_MAX_BLOCK = 256,
+};
+
+// Sets ISP_mode for the command and sends code, code^0xFF; 0 and nothing sent for an unknown code.
+int ISPCmdSend(int code);
+// out[0..3] = value, most significant byte first.
+void int2str(char* out, int value);
+int Handshake(void);
+void BoardReset(void);
+void BootloaderModeSelect(void);
+void BootloaderModeDeSelect(void);
+void ISP_fail(void);
+
+// Frame builders: each fills out and returns the number of bytes. Callers send
+// the result with TideComm_OutputBuffer.
+int BuildAddressFrame(char* out, int address);   // 5 bytes
+int BuildReadLengthFrame(char* out, int count);  // 2 bytes, count 1..256
+int BuildDataBlockFrame(char* out, const unsigned char* data,
+                        int count);                               // count + 2, count 1..256
+int BuildPageListFrame(char* out, int firstPage, int pageCount);  // pageCount + 2, 1..256
+
+// The response timer's callback (runs on the timer thread).
+int NACK_process(int reserved, int timer, int event, void* callbackData, void* eventData1,
+                 void* eventData2);

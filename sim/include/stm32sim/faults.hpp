@@ -1,0 +1,38 @@
+// Faults the simulated target can inject. Every random choice comes from the
+// target's seed, so a run with the same seed and the same input misbehaves
+// in the same way.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "stm32sim/line.hpp"
+
+namespace stm32sim {
+
+struct FaultConfig {
+    // This command code is answered with NACK right after its complement.
+    std::optional<std::uint8_t> refuse_command;
+    // Chance that an ACK the bootloader would send becomes a NACK (the
+    // command is then abandoned, as with any NACK).
+    double refuse_fraction = 0.0;
+    // Chance that a whole reply is never sent (the machine still acts on it).
+    double lose_fraction = 0.0;
+    // Replies of two bytes or more are cut into this many pieces (0 or 1:
+    // not split), with split_gap of silence between the pieces.
+    std::uint32_t split_pieces = 0;
+    Duration split_gap{};
+    // Chance that a random noise byte goes out just before a reply.
+    double noise_fraction = 0.0;
+    // The connection is dropped once, after this many bytes were sent.
+    std::optional<std::uint64_t> drop_after_bytes;
+    // Chance that the chip resets by itself when a command arrives, instead
+    // of answering it.
+    double reset_fraction = 0.0;
+    // Sent by the chip each time it comes out of reset, as some adapters do.
+    std::optional<std::uint8_t> stray_byte_after_reset;
+
+    bool operator==(const FaultConfig&) const = default;
+};
+
+}  // namespace stm32sim

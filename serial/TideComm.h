@@ -77,8 +77,8 @@ int TideComm_Close(int port);
 void TideComm_Quit(void);
 // Fills the record's dcb from a mode text ("baud=9600 parity=N data=8 stop=1"); closed only.
 int TideComm_Settings(int port, const char* modeText);
-// Hold / release the read thread. 0 when the previous suspend count was non-zero (or the call
-// failed), 1 otherwise, and 1 on a closed or invalid port; nothing in the library reads it.
+// Hold / release the read thread: 0 when the thread call succeeded, 1 on a closed or invalid
+// port or a failed call. Close releases a held read thread before stopping it.
 int TideComm_Suspend(int port);
 int TideComm_Resume(int port);
 

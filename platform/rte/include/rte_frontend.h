@@ -182,18 +182,18 @@ struct FileAnswer {
 // The front end.
 
 enum class ChangeKind {
-    Value,          // a control's value (for a text box: its text was replaced)
-    Attribute,      // attribute says which (ATTR_*)
-    LinesAppended,  // a text box got lines at its end: read them with ReadTextBox
-    LinesReset,     // a text box was emptied, refilled or had a line inserted
+    ValueChanged,      // a control's value (for a text box: its text was replaced)
+    AttributeChanged,  // attribute says which (ATTR_*)
+    LinesAppended,     // a text box got lines at its end: read them with ReadTextBox
+    LinesReset,        // a text box was emptied, refilled or had a line inserted
     PanelDisplayed,
     PanelDiscarded,  // the panel (and its pages) are gone from the model
 };
 struct Change {
-    ChangeKind kind = ChangeKind::Value;
+    ChangeKind kind = ChangeKind::ValueChanged;
     int panel = 0;
     int control = 0;    // 0 for panel changes
-    int attribute = 0;  // for ChangeKind::Attribute
+    int attribute = 0;  // for ChangeKind::AttributeChanged
 };
 
 class FrontEnd {

@@ -4,13 +4,17 @@
 #include <chrono>
 #include <thread>
 
+#include "src/sync.h"
+
 namespace {
 using Clock = std::chrono::steady_clock;
 constexpr LONGLONG kCounterFrequency = 1'000'000'000;  // nanoseconds
 }  // namespace
 
 void WINAPI Sleep(DWORD dwMilliseconds) {
+    chipload::win32::holdIfSuspended();
     std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
+    chipload::win32::holdIfSuspended();
 }
 
 DWORD WINAPI GetTickCount(void) {

@@ -137,9 +137,15 @@ int TideComm_GetCommPort(const char* text);
 
 // ---- Output and input -------------------------------------------------------------------------
 
+// Queues bytes for the dispatch and write threads; 0 when queued and the dispatch thread was
+// woken, 1 otherwise (closed port, a chunk already in flight, ...). Queuing while bytes wait
+// posts a send error first. The ring keeps one byte free: bytes beyond its room are dropped
+// with a send error, and what was already queued is still sent.
 int TideComm_OutputBuffer(int port, const char* data, int length);
 int TideComm_Output(int port, const char* text);
+// Closed only; a length below 1 is refused (chunks of 0 bytes would never send anything).
 int TideComm_SetOutputLen(int port, int n);
+// Closed only; the size must be a power of two of at least 2, else 1.
 int TideComm_SetOutBuffersize(int port, int n);
 int TideComm_SetSThreshold(int port, int n);
 int TideComm_GetSThreshold(int port);
@@ -212,6 +218,7 @@ int TideComm_SetModemEventMask(int port, unsigned int mask);
 int TideComm_GetError(int port);
 // *text := the Chinese text of the current error, valid until the next call for the port or
 // its close; the caller must not free it.
+// 1 (text untouched) for an invalid port or when the text buffer cannot be allocated.
 int TideComm_GetErrorString(int port, char** text);
 // Stores code and notifies the application (OnComm event 512, or the open-error callback).
 void TideCommErrorEvent(TideCommPortRecord* record, int code);

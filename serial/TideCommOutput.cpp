@@ -123,7 +123,8 @@ int TideComm_SetOutputLen(int port, int n) {
 
 int TideComm_SetOutBuffersize(int port, int n) {
     TideCommPortRecord* record = ClosedRecord(port);
-    if (record == nullptr || n <= 0) {
+    // The ring wraps with n - 1 as its mask: any other size would scatter the bytes.
+    if (record == nullptr || n < 2 || (n & (n - 1)) != 0) {
         return 1;
     }
     record->outBufferSize = n;

@@ -20,7 +20,7 @@
 namespace stm32sim {
 
 class PtyServer {
-public:
+  public:
     // The target must outlive the server. The server sets the target's line
     // to `baud` with 8E1 framing.
     explicit PtyServer(Target& target, std::uint32_t baud = 115200);
@@ -37,7 +37,7 @@ public:
     // e.g. "/dev/pts/7"; changes when the drop fault hangs the line up.
     std::string slave_path() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -20,7 +20,7 @@
 namespace stm32sim {
 
 class Rfc2217Server {
-public:
+  public:
     // The target must outlive the server.
     explicit Rfc2217Server(Target& target);
     ~Rfc2217Server();
@@ -36,7 +36,7 @@ public:
     // Clients accepted so far (for tests).
     std::uint64_t clients_served() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

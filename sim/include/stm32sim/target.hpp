@@ -41,9 +41,9 @@ enum class Boot0Polarity { rts_asserted, rts_deasserted };
 enum class StartMode { pins, bootloader };
 
 enum class Mode {
-    held_in_reset,     // DTR asserted: the chip does nothing
-    bootloader,        // system memory boot: waiting for 0x7F or commands
-    application,       // user code runs (greets if flash holds a vector table)
+    held_in_reset,  // DTR asserted: the chip does nothing
+    bootloader,     // system memory boot: waiting for 0x7F or commands
+    application,    // user code runs (greets if flash holds a vector table)
 };
 
 struct TargetConfig {
@@ -79,7 +79,7 @@ struct Output {
 };
 
 class Target {
-public:
+  public:
     explicit Target(TargetConfig config);
     ~Target();
     Target(const Target&) = delete;
@@ -127,7 +127,7 @@ public:
     std::vector<CommandRecord> commands() const;
     void clear_commands();
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -1,0 +1,475 @@
+#include "bootloader.hpp"
+
+#include <array>
+#include <cstdio>
+#include <numeric>
+
+namespace stm32sim {
+namespace {
+
+enum Command : std::uint8_t {
+    get = 0x00,
+    get_version = 0x01,
+    get_id = 0x02,
+    read_memory = 0x11,
+    go = 0x21,
+    write_memory = 0x31,
+    erase = 0x43,
+    write_protect = 0x63,
+    write_unprotect = 0x73,
+    readout_protect = 0x82,
+    readout_unprotect = 0x92,
+};
+
+// The Get reply of an F1 system memory: Extended Erase (0x44) is not offered.
+constexpr std::array<std::uint8_t, 11> supported{
+    get,           get_version,     get_id,          read_memory,      go, write_memory, erase,
+    write_protect, write_unprotect, readout_protect, readout_unprotect};
+
+std::uint8_t xor_of(std::span<const std::uint8_t> bytes) {
+    return std::accumulate(
+        bytes.begin(), bytes.end(), std::uint8_t{0},
+        [](std::uint8_t a, std::uint8_t b) { return static_cast<std::uint8_t>(a ^ b); });
+}
+
+std::string hex32(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
+}
+
+}  // namespace
+
+std::string command_name(std::uint8_t command) {
+    switch (command) {
+        case get:
+            return "Get";
+        case get_version:
+            return "Get Version";
+        case get_id:
+            return "Get ID";
+        case read_memory:
+            return "Read Memory";
+        case go:
+            return "Go";
+        case write_memory:
+            return "Write Memory";
+        case erase:
+            return "Erase";
+        case write_protect:
+            return "Write Protect";
+        case write_unprotect:
+            return "Write Unprotect";
+        case readout_protect:
+            return "Readout Protect";
+        case readout_unprotect:
+            return "Readout Unprotect";
+        case sync_byte:
+            return "Synchronisation";
+        default:
+            break;
+    }
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", command);
+    return text;
+}
+
+Bootloader::Bootloader(Memory& memory, FaultInjector& faults) : memory_(memory), faults_(faults) {}
+
+void Bootloader::restart() {
+    state_ = State::wait_sync;
+    buffer_.clear();
+    need_ = 0;
+}
+
+std::vector<Reply> Bootloader::feed(std::uint8_t byte) {
+    switch (state_) {
+        case State::wait_sync: {
+            if (byte != sync_byte) {
+                return {};  // line noise before the autobaud byte is not answered
+            }
+            command_ = sync_byte;
+            address_ = 0;
+            length_.reset();
+            has_address_ = false;
+            std::vector<Reply> replies;
+            if (accept(replies, State::wait_command, 0)) {
+                replies.back().record = finish({}, true, "").record;
+            } else {
+                state_ = State::wait_sync;
+            }
+            return replies;
+        }
+        case State::wait_command:
+            command_ = byte;
+            state_ = State::wait_complement;
+            return {};
+        case State::wait_complement:
+            state_ = State::wait_command;
+            has_address_ = false;
+            length_.reset();
+            if (byte != static_cast<std::uint8_t>(command_ ^ 0xFF)) {
+                return refuse("bad complement");
+            }
+            return on_command();
+        default:
+            break;
+    }
+    buffer_.push_back(byte);
+    if (buffer_.size() == 1 && (state_ == State::write_data || state_ == State::erase_pages ||
+                                state_ == State::protect_sectors)) {
+        need_ = std::size_t{byte} + 3;  // N, N+1 items, checksum
+    }
+    if (state_ == State::erase_count) {
+        if (byte == 0xFF) {
+            expect(State::erase_global_checksum, 1);
+        } else {
+            state_ = State::erase_pages;
+            need_ = std::size_t{byte} + 3;
+        }
+        return {};
+    }
+    if (state_ == State::protect_count) {
+        state_ = State::protect_sectors;
+        need_ = std::size_t{byte} + 3;
+        return {};
+    }
+    if (buffer_.size() < need_) {
+        return {};
+    }
+    switch (state_) {
+        case State::address:
+            return on_address();
+        case State::read_length:
+            return on_read_length();
+        case State::write_data:
+            return on_write_data();
+        case State::erase_global_checksum:
+            return on_global_erase();
+        case State::erase_pages:
+            return on_page_erase();
+        case State::protect_sectors:
+            return on_protect();
+        default:
+            return {};
+    }
+}
+
+std::vector<Reply> Bootloader::on_command() {
+    if (faults_.reset_now()) {
+        Reply reply = finish({}, false, "spontaneous reset (fault)");
+        reply.then = Reply::Then::reset;
+        return {reply};
+    }
+    if (faults_.refuse_command(command_)) {
+        return refuse("refused (fault)");
+    }
+    const bool protected_chip = memory_.readout_protected();
+    std::vector<Reply> replies;
+    switch (command_) {
+        case get: {
+            if (faults_.refuse_reply()) {
+                return refuse("refused (fault)");
+            }
+            std::vector<std::uint8_t> bytes{ack, std::uint8_t{supported.size()},
+                                            bootloader_version};
+            bytes.insert(bytes.end(), supported.begin(), supported.end());
+            bytes.push_back(ack);
+            return {finish(bytes, true, "")};
+        }
+        case get_version:
+            if (faults_.refuse_reply()) {
+                return refuse("refused (fault)");
+            }
+            // Two option bytes of 0 keep compatibility with the generic protocol.
+            return {finish({ack, bootloader_version, 0x00, 0x00, ack}, true, "")};
+        case get_id: {
+            if (faults_.refuse_reply()) {
+                return refuse("refused (fault)");
+            }
+            const std::uint16_t pid = memory_.product().pid;
+            return {finish({ack, 0x01, static_cast<std::uint8_t>(pid >> 8),
+                            static_cast<std::uint8_t>(pid & 0xFF), ack},
+                           true, "")};
+        }
+        case read_memory:
+        case go:
+        case write_memory:
+            if (protected_chip) {
+                return refuse("readout protected");
+            }
+            accept(replies, State::address, 5);
+            return replies;
+        case erase:
+            if (protected_chip) {
+                return refuse("readout protected");
+            }
+            accept(replies, State::erase_count, 1);
+            return replies;
+        case write_protect:
+            if (protected_chip) {
+                return refuse("readout protected");
+            }
+            accept(replies, State::protect_count, 1);
+            return replies;
+        case write_unprotect:
+        case readout_protect: {
+            if (protected_chip) {
+                return refuse("readout protected");
+            }
+            if (!accept(replies, State::wait_command, 0)) {
+                return replies;
+            }
+            if (command_ == write_unprotect) {
+                memory_.set_write_protection(0xFFFF'FFFF);
+            } else {
+                memory_.set_readout_protection(true);
+            }
+            Reply done = finish({ack}, true, "option bytes written, reset");
+            done.busy = page_erase_time;
+            done.then = Reply::Then::reset;
+            replies.push_back(done);
+            return replies;
+        }
+        case readout_unprotect: {
+            if (!accept(replies, State::wait_command, 0)) {
+                return replies;
+            }
+            memory_.erase_all();
+            memory_.set_readout_protection(false);
+            Reply done = finish({ack}, true, "flash erased, protection removed, reset");
+            done.busy = mass_erase_time;
+            done.then = Reply::Then::reset;
+            replies.push_back(done);
+            return replies;
+        }
+        default:
+            return refuse("unknown command");
+    }
+}
+
+std::vector<Reply> Bootloader::on_address() {
+    address_ = address();
+    has_address_ = true;
+    if (buffer_[4] != xor_of(std::span(buffer_).first(4))) {
+        return refuse("bad address checksum");
+    }
+    const Area area = memory_.area_of(address_, 1);
+    std::vector<Reply> replies;
+    switch (command_) {
+        case read_memory:
+            if (area == Area::none) {
+                return refuse("address not readable");
+            }
+            accept(replies, State::read_length, 2);
+            return replies;
+        case go: {
+            if (area != Area::flash && area != Area::ram) {
+                return refuse("address not executable");
+            }
+            if (!accept(replies, State::wait_command, 0)) {
+                return replies;
+            }
+            replies.back().record = finish({}, true, "jump").record;
+            replies.back().then = Reply::Then::run;
+            replies.back().run_address = address_;
+            return replies;
+        }
+        default: {
+            const bool writable =
+                (area == Area::flash && address_ % 2 == 0) || area == Area::option_bytes ||
+                (area == Area::ram && address_ >= ram_base + bootloader_ram_bytes);
+            if (!writable) {
+                return refuse("address not writable");
+            }
+            accept(replies, State::write_data, 1);
+            return replies;
+        }
+    }
+}
+
+std::vector<Reply> Bootloader::on_read_length() {
+    const std::uint8_t n = buffer_[0];
+    if (buffer_[1] != static_cast<std::uint8_t>(n ^ 0xFF)) {
+        return refuse("bad length checksum");
+    }
+    length_ = std::uint32_t{n} + 1;
+    auto data = memory_.read(address_, *length_);
+    if (!data) {
+        return refuse("range not readable");
+    }
+    if (faults_.refuse_reply()) {
+        return refuse("refused (fault)");
+    }
+    std::vector<std::uint8_t> bytes{ack};
+    bytes.insert(bytes.end(), data->begin(), data->end());
+    return {finish(bytes, true, "")};
+}
+
+std::vector<Reply> Bootloader::on_write_data() {
+    const std::uint32_t length = std::uint32_t{buffer_[0]} + 1;
+    length_ = length;
+    if (buffer_.back() != xor_of(std::span(buffer_).first(length + 1))) {
+        return refuse("bad data checksum");
+    }
+    const auto data = std::span(buffer_).subspan(1, length);
+    const Area area = memory_.area_of(address_, length);
+    if (area == Area::none || area != memory_.area_of(address_, 1)) {
+        return refuse("range not writable");
+    }
+    if (faults_.refuse_reply()) {
+        return refuse("refused (fault)");
+    }
+    if (area == Area::ram) {
+        memory_.write_ram(address_, data);
+        return {finish({ack}, true, "")};
+    }
+    if (area == Area::option_bytes) {
+        memory_.write_option_bytes(address_ - option_bytes_address, data);
+        Reply reply = finish({ack}, true, "option bytes written, reset");
+        reply.busy = page_erase_time;
+        reply.then = Reply::Then::reset;
+        return {reply};
+    }
+    // Programmed word by word from the start address: a trailing part of a
+    // word is dropped without a word of warning, as on the real chip.
+    const std::uint32_t whole_words = length & ~std::uint32_t{3};
+    const auto result = memory_.program_flash(address_, data.first(whole_words));
+    const Duration busy = halfword_program_time * result.halfwords_programmed;
+    Reply reply =
+        result.hit_protected_page
+            ? finish({nack}, false, "write protected")
+            : finish({ack}, true, whole_words < length ? "last partial word not programmed" : "");
+    reply.busy = busy;
+    return {reply};
+}
+
+std::vector<Reply> Bootloader::on_global_erase() {
+    length_ = memory_.product().page_count();
+    if (buffer_[0] != 0x00) {
+        return refuse("bad mass erase checksum");
+    }
+    if (faults_.refuse_reply()) {
+        return refuse("refused (fault)");
+    }
+    if (!memory_.mass_erase()) {
+        return refuse("write protected");
+    }
+    Reply reply = finish({ack}, true, "mass erase");
+    reply.busy = mass_erase_time;
+    return {reply};
+}
+
+std::vector<Reply> Bootloader::on_page_erase() {
+    const std::size_t count = std::size_t{buffer_[0]} + 1;
+    const auto pages = std::span(buffer_).subspan(1, count);
+    length_ = static_cast<std::uint32_t>(count);
+    address_ = flash_base + pages[0] * memory_.product().page_bytes;
+    has_address_ = true;
+    if (buffer_.back() != xor_of(std::span(buffer_).first(count + 1))) {
+        return refuse("bad page list checksum");
+    }
+    for (std::uint8_t page : pages) {
+        if (page >= memory_.product().page_count()) {
+            return refuse("page out of range");
+        }
+    }
+    if (faults_.refuse_reply()) {
+        return refuse("refused (fault)");
+    }
+    std::uint32_t erased = 0;
+    bool blocked = false;
+    for (std::uint8_t page : pages) {
+        if (memory_.erase_page(page)) {
+            ++erased;
+        } else {
+            blocked = true;
+        }
+    }
+    Reply reply = blocked ? finish({nack}, false, "write protected") : finish({ack}, true, "");
+    reply.busy = page_erase_time * erased;
+    return {reply};
+}
+
+std::vector<Reply> Bootloader::on_protect() {
+    const std::size_t count = std::size_t{buffer_[0]} + 1;
+    const auto sectors = std::span(buffer_).subspan(1, count);
+    length_ = static_cast<std::uint32_t>(count);
+    if (buffer_.back() != xor_of(std::span(buffer_).first(count + 1))) {
+        return refuse("bad sector list checksum");
+    }
+    std::uint32_t wrp = memory_.write_protection();
+    for (std::uint8_t sector : sectors) {
+        if (sector >= memory_.sector_count()) {
+            return refuse("sector out of range");
+        }
+        wrp &= ~(1u << sector);
+    }
+    if (faults_.refuse_reply()) {
+        return refuse("refused (fault)");
+    }
+    memory_.set_write_protection(wrp);
+    Reply reply = finish({ack}, true, "option bytes written, reset");
+    reply.busy = page_erase_time;
+    reply.then = Reply::Then::reset;
+    return {reply};
+}
+
+bool Bootloader::accept(std::vector<Reply>& replies, State next, std::size_t need) {
+    if (faults_.refuse_reply()) {
+        auto refused = refuse("refused (fault)");
+        replies.insert(replies.end(), refused.begin(), refused.end());
+        return false;
+    }
+    Reply accepted;
+    accepted.bytes = {ack};
+    replies.push_back(std::move(accepted));
+    expect(next, need);
+    return true;
+}
+
+std::vector<Reply> Bootloader::refuse(const std::string& why) {
+    state_ = State::wait_command;
+    buffer_.clear();
+    return {finish({nack}, false, why)};
+}
+
+Reply Bootloader::finish(std::vector<std::uint8_t> bytes, bool acknowledged,
+                         const std::string& detail) {
+    CommandRecord record;
+    record.command = command_;
+    record.address = has_address_ ? std::optional(address_) : std::nullopt;
+    record.length = length_;
+    record.acknowledged = acknowledged;
+    record.text = command_name(command_);
+    if (record.address) {
+        record.text += " " + hex32(*record.address);
+    }
+    if (record.length) {
+        record.text += " " + std::to_string(*record.length) +
+                       (command_ == erase           ? " pages"
+                        : command_ == write_protect ? " sectors"
+                                                    : " bytes");
+    }
+    record.text += acknowledged ? ": ACK" : ": NACK";
+    if (!detail.empty()) {
+        record.text += " (" + detail + ")";
+    }
+    Reply reply;
+    reply.bytes = std::move(bytes);
+    reply.record = std::move(record);
+    return reply;
+}
+
+void Bootloader::expect(State state, std::size_t bytes) {
+    state_ = state;
+    need_ = bytes;
+    buffer_.clear();
+}
+
+std::uint32_t Bootloader::address() const {
+    return std::uint32_t{buffer_[0]} << 24 | std::uint32_t{buffer_[1]} << 16 |
+           std::uint32_t{buffer_[2]} << 8 | std::uint32_t{buffer_[3]};
+}
+
+}  // namespace stm32sim

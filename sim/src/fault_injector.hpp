@@ -1,0 +1,33 @@
+// Seeded decisions for the configured faults.
+#pragma once
+
+#include <cstdint>
+#include <random>
+
+#include "stm32sim/faults.hpp"
+
+namespace stm32sim {
+
+class FaultInjector {
+  public:
+    FaultInjector(const FaultConfig& config, std::uint64_t seed);
+
+    const FaultConfig& config() const { return config_; }
+    bool refuse_command(std::uint8_t command) const;
+    bool refuse_reply() { return chance(config_.refuse_fraction); }
+    bool lose_reply() { return chance(config_.lose_fraction); }
+    bool reset_now() { return chance(config_.reset_fraction); }
+    // A noise byte to send before a reply, or -1 for none.
+    int noise_byte();
+
+  private:
+    bool chance(double fraction);
+
+    FaultConfig config_;
+    std::mt19937_64 random_;
+};
+
+// One well-mixed 64-bit value per (seed, index): used for the unique ID.
+std::uint64_t seeded_value(std::uint64_t seed, std::uint64_t index);
+
+}  // namespace stm32sim

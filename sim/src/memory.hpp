@@ -1,0 +1,73 @@
+// The chip's memory map: flash programmed like the STM32F1 flash controller,
+// RAM, the identification block in system memory and the option bytes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "stm32sim/product.hpp"
+
+namespace stm32sim {
+
+enum class Area { none, flash, ram, system_memory, option_bytes };
+
+// RAM the bootloader keeps for itself (AN2606): writes there are refused.
+inline constexpr std::uint32_t bootloader_ram_bytes = 0x200;
+
+class Memory {
+  public:
+    Memory(const Product& product, const std::array<std::uint8_t, 12>& unique_id);
+
+    const Product& product() const { return product_; }
+    // The area holding the whole range, or none (also for an empty range).
+    Area area_of(std::uint32_t address, std::uint32_t length) const;
+    std::optional<std::vector<std::uint8_t>> read(std::uint32_t address,
+                                                  std::uint32_t length) const;
+    const std::vector<std::uint8_t>& flash() const { return flash_; }
+
+    struct ProgramResult {
+        std::uint32_t halfwords_programmed = 0;
+        bool hit_protected_page = false;
+    };
+    // Half-word programming: a cell is programmed only when erased (0xFFFF),
+    // or when the value is 0x0000; protected sectors are skipped. The range
+    // must lie in flash and start on a half-word.
+    ProgramResult program_flash(std::uint32_t address, std::span<const std::uint8_t> bytes);
+    void write_ram(std::uint32_t address, std::span<const std::uint8_t> bytes);
+    // Direct load, no flash rules (images, tests).
+    void load_flash(std::uint32_t offset, std::span<const std::uint8_t> bytes);
+    // false (and nothing erased) when the page is protected.
+    bool erase_page(std::uint32_t page);
+    // false (and nothing erased) when any sector is protected.
+    bool mass_erase();
+    // Mass erase regardless of write protection (readout unprotect).
+    void erase_all();
+
+    // Option bytes: RDP, USER, Data0, Data1, WRP0..3, each with its complement.
+    bool readout_protected() const { return options_[0] != rdp_unprotected; }
+    void set_readout_protection(bool on);
+    std::uint32_t write_protection() const;  // bit n = 0: sector n protected
+    void set_write_protection(std::uint32_t wrp);
+    // Write Memory into the option bytes: the block is erased, then written.
+    void write_option_bytes(std::uint32_t offset, std::span<const std::uint8_t> bytes);
+    // Write-protection sectors: 4 KiB each, the last one (31) takes the rest.
+    std::uint32_t sector_count() const;
+    std::uint32_t sector_of_offset(std::uint32_t offset) const;
+
+  private:
+    static constexpr std::uint8_t rdp_unprotected = 0xA5;
+
+    bool offset_protected(std::uint32_t offset) const;
+    void set_option_pair(std::size_t index, std::uint8_t value);
+
+    Product product_;
+    std::vector<std::uint8_t> flash_;
+    std::vector<std::uint8_t> ram_;
+    std::vector<std::uint8_t> system_memory_;
+    std::array<std::uint8_t, option_bytes_size> options_{};
+};
+
+}  // namespace stm32sim

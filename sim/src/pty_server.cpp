@@ -1,0 +1,165 @@
+#include "stm32sim/pty_server.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include "posix_io.hpp"
+
+namespace stm32sim {
+namespace {
+
+// Output nobody reads stays in the pseudo-terminal; beyond this much more
+// it is thrown away, as a serial line with nobody listening would.
+constexpr std::size_t max_unsent = 64 * 1024;
+
+}  // namespace
+
+struct PtyServer::Impl {
+    Impl(Target& t, std::uint32_t b) : target(t), baud(b) {}
+
+    void open_terminal();
+    void close_terminal();
+    void run();
+
+    Target& target;
+    std::uint32_t baud;
+    std::string link;
+    Wakeup wakeup;
+    UniqueFd master;
+    UniqueFd slave;  // held open so that the master never sees a hang-up
+    mutable std::mutex path_mutex;
+    std::string path;
+    std::thread thread;
+    std::atomic<bool> stopping{false};
+};
+
+PtyServer::PtyServer(Target& target, std::uint32_t baud)
+    : impl_(std::make_unique<Impl>(target, baud)) {}
+
+PtyServer::~PtyServer() {
+    stop();
+}
+
+void PtyServer::Impl::open_terminal() {
+    UniqueFd m(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!m) {
+        throw_errno("posix_openpt");
+    }
+    if (::grantpt(m.get()) != 0 || ::unlockpt(m.get()) != 0) {
+        throw_errno("unlockpt");
+    }
+    std::array<char, PATH_MAX> name{};
+    if (::ptsname_r(m.get(), name.data(), name.size()) != 0) {
+        throw_errno("ptsname");
+    }
+    UniqueFd s(::open(name.data(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!s) {
+        throw_errno(std::string("open ") + name.data());
+    }
+    termios raw{};
+    ::tcgetattr(s.get(), &raw);
+    ::cfmakeraw(&raw);
+    raw.c_cflag |= PARENB;  // 8E1, what the bootloader speaks
+    ::tcsetattr(s.get(), TCSANOW, &raw);
+    if (!link.empty()) {
+        struct stat old {};
+        if (::lstat(link.c_str(), &old) == 0) {
+            if (!S_ISLNK(old.st_mode)) {
+                throw std::runtime_error(link + " exists and is not a symbolic link");
+            }
+            ::unlink(link.c_str());
+        }
+        if (::symlink(name.data(), link.c_str()) != 0) {
+            throw_errno("symlink " + link);
+        }
+    }
+    master = std::move(m);
+    slave = std::move(s);
+    std::lock_guard lock(path_mutex);
+    path = name.data();
+}
+
+void PtyServer::Impl::close_terminal() {
+    master.reset();
+    slave.reset();
+    if (!link.empty()) {
+        ::unlink(link.c_str());
+    }
+}
+
+void PtyServer::start(const std::string& link) {
+    if (impl_->thread.joinable()) {
+        throw std::logic_error("pseudo-terminal server already started");
+    }
+    impl_->link = link;
+    impl_->open_terminal();
+    impl_->target.set_line(LineSettings{.baud = impl_->baud});
+    impl_->stopping = false;
+    impl_->target.set_output_listener([impl = impl_.get()] { impl->wakeup.notify(); });
+    impl_->thread = std::thread([impl = impl_.get()] { impl->run(); });
+}
+
+void PtyServer::stop() {
+    if (!impl_->thread.joinable()) {
+        return;
+    }
+    impl_->stopping = true;
+    impl_->wakeup.notify();
+    impl_->thread.join();
+    impl_->target.set_output_listener(nullptr);
+    impl_->close_terminal();
+}
+
+std::string PtyServer::slave_path() const {
+    std::lock_guard lock(impl_->path_mutex);
+    return impl_->path;
+}
+
+void PtyServer::Impl::run() {
+    std::vector<std::uint8_t> unsent;
+    while (!stopping) {
+        const short want = static_cast<short>(POLLIN | (unsent.empty() ? 0 : POLLOUT));
+        std::array<pollfd, 2> fds{{{master.get(), want, 0}, {wakeup.fd(), POLLIN, 0}}};
+        poll_until(fds, target.next_output_due());
+        wakeup.drain();
+        const TimePoint now = Clock::now();
+        if ((fds[0].revents & POLLIN) != 0) {
+            std::array<std::uint8_t, 4096> buffer{};
+            const ssize_t n = ::read(master.get(), buffer.data(), buffer.size());
+            if (n > 0) {
+                target.receive(std::span(buffer.data(), static_cast<std::size_t>(n)), now);
+            }
+        }
+        Output output = target.take_output(now);
+        unsent.insert(unsent.end(), output.bytes.begin(), output.bytes.end());
+        if (const auto written = write_some(master.get(), unsent)) {
+            unsent.erase(unsent.begin(), unsent.begin() + static_cast<std::ptrdiff_t>(*written));
+        }
+        if (unsent.size() > max_unsent) {
+            unsent.erase(unsent.begin(), unsent.end() - static_cast<std::ptrdiff_t>(max_unsent));
+        }
+        if (output.drop_connection) {
+            // Hang up: readers of the old slave see the line go away; a new
+            // pseudo-terminal takes its place (and the symlink follows it).
+            unsent.clear();
+            close_terminal();
+            try {
+                open_terminal();
+            } catch (const std::exception&) {
+                return;  // no terminal to serve on any more
+            }
+        }
+    }
+}
+
+}  // namespace stm32sim

@@ -1,0 +1,224 @@
+#include "options.hpp"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace chipload_sim {
+namespace {
+
+using stm32sim::Timing;
+
+struct BadOption : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::uint64_t parse_unsigned(const std::string& text, const std::string& option,
+                             std::uint64_t max) {
+    if (text.empty() || text[0] == '-' || text[0] == '+') {
+        throw BadOption(option + ": not a number: '" + text + "'");
+    }
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, 0);  // 0x.. allowed
+    if (errno != 0 || *end != '\0' || value > max) {
+        throw BadOption(option + ": not a number up to " + std::to_string(max) + ": '" + text +
+                        "'");
+    }
+    return value;
+}
+
+double parse_fraction(const std::string& text, const std::string& option) {
+    errno = 0;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || errno != 0 || *end != '\0' || !(value >= 0.0 && value <= 1.0)) {
+        throw BadOption(option + ": expected a fraction from 0 to 1: '" + text + "'");
+    }
+    return value;
+}
+
+// "\r" and "\n" in the greeting, so that a shell can pass a line ending.
+std::string unescape(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size()) {
+            const char next = text[++i];
+            out += next == 'r' ? '\r' : next == 'n' ? '\n' : next == 't' ? '\t' : next;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+void parse_endpoint(const std::string& text, Options& options) {
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0) {
+        throw BadOption("--rfc2217: expected HOST:PORT, got '" + text + "'");
+    }
+    options.host = text.substr(0, colon);
+    options.port =
+        static_cast<std::uint16_t>(parse_unsigned(text.substr(colon + 1), "--rfc2217", 65535));
+}
+
+}  // namespace
+
+std::string usage() {
+    return R"(usage: chipload-sim (--rfc2217 HOST:PORT | --pty [--link PATH] [--baud N]) [options]
+
+A simulated STM32F1 with its USART bootloader (AN3155) and flash.
+
+transports:
+  --rfc2217 HOST:PORT   serve RFC 2217 clients in turn (port 0: any free port);
+                        DTR resets the chip, RTS drives BOOT0
+  --pty                 serve a pseudo-terminal; prints its path; starts in the
+                        bootloader; a 0x7F after --idle ms of silence starts a
+                        new session
+  --link PATH           pty: also make PATH a symlink to it
+  --baud N              pty: line rate for pacing (8E1), default 115200
+chip:
+  --product NAME        f103c8 (default), f103c6, f103cb, f103rb, f103rc,
+                        f103rd, f103re, f100rb
+  --timing real|none    real (default): line-rate pacing and datasheet flash
+                        times; none: answer at once
+  --image FILE          raw binary loaded into flash at 0x08000000
+  --dump FILE           flash written to FILE at exit (SIGINT, SIGTERM)
+  --seed N              unique ID and fault decisions (default 1)
+  --greeting TEXT       the sample application's line, sent at start and every
+                        second when flash holds a vector table
+                        (default "Hello from ChipLoad sample\r\n")
+  --boot0 rts|inverted  BOOT0 high when RTS is asserted (default) or deasserted
+  --start pins|bootloader  rfc2217: state at power-up (default pins)
+  --idle MS             pty: silence before a new session (default 100)
+  -v, --verbose         log every command, address, length and verdict
+faults (seeded):
+  --refuse-command CODE   NACK this command code
+  --refuse-fraction P     turn this fraction of ACKs into NACKs
+  --lose-fraction P       never send this fraction of replies
+  --split N               cut replies into N pieces ...
+  --split-gap MS          ... with MS of silence between them (default 5)
+  --noise-fraction P      send a random byte before this fraction of replies
+  --drop-after N          hang up once, after N bytes sent
+  --reset-fraction P      reset instead of answering this fraction of commands
+  --stray-byte VALUE      send this byte whenever the chip leaves reset
+)";
+}
+
+ParseResult parse_options(const std::vector<std::string>& args) {
+    Options options;
+    bool transport_given = false;
+    bool start_given = false;
+    std::uint64_t idle_ms = 100;
+    std::uint64_t split_gap_ms = 5;
+    try {
+        for (std::size_t i = 0; i < args.size(); ++i) {
+            const std::string& arg = args[i];
+            auto value = [&]() -> const std::string& {
+                if (i + 1 >= args.size()) {
+                    throw BadOption(arg + ": missing value");
+                }
+                return args[++i];
+            };
+            auto& faults = options.target.faults;
+            if (arg == "-h" || arg == "--help") {
+                return {std::nullopt, usage(), false};
+            } else if (arg == "--rfc2217") {
+                parse_endpoint(value(), options);
+                options.transport = Options::Transport::rfc2217;
+                transport_given = true;
+            } else if (arg == "--pty") {
+                options.transport = Options::Transport::pty;
+                transport_given = true;
+            } else if (arg == "--link") {
+                options.link = value();
+            } else if (arg == "--baud") {
+                options.baud = static_cast<std::uint32_t>(parse_unsigned(value(), arg, 10'000'000));
+                if (options.baud == 0) {
+                    throw BadOption("--baud: must not be 0");
+                }
+            } else if (arg == "--product") {
+                const std::string& name = value();
+                auto product = stm32sim::find_product(name);
+                if (!product) {
+                    throw BadOption("--product: unknown product '" + name + "'");
+                }
+                options.target.product = *product;
+            } else if (arg == "--timing") {
+                const std::string& timing = value();
+                if (timing != "real" && timing != "none") {
+                    throw BadOption("--timing: expected real or none, got '" + timing + "'");
+                }
+                options.target.timing = timing == "real" ? Timing::real : Timing::none;
+            } else if (arg == "--image") {
+                options.image = value();
+            } else if (arg == "--dump") {
+                options.dump = value();
+            } else if (arg == "--seed") {
+                options.target.seed = parse_unsigned(value(), arg, UINT64_MAX);
+            } else if (arg == "--greeting") {
+                options.target.greeting = unescape(value());
+            } else if (arg == "--boot0") {
+                const std::string& polarity = value();
+                if (polarity != "rts" && polarity != "inverted") {
+                    throw BadOption("--boot0: expected rts or inverted, got '" + polarity + "'");
+                }
+                options.target.boot0 = polarity == "rts" ? stm32sim::Boot0Polarity::rts_asserted
+                                                         : stm32sim::Boot0Polarity::rts_deasserted;
+            } else if (arg == "--start") {
+                const std::string& start = value();
+                if (start != "pins" && start != "bootloader") {
+                    throw BadOption("--start: expected pins or bootloader, got '" + start + "'");
+                }
+                options.target.start =
+                    start == "pins" ? stm32sim::StartMode::pins : stm32sim::StartMode::bootloader;
+                start_given = true;
+            } else if (arg == "--idle") {
+                idle_ms = parse_unsigned(value(), arg, 3'600'000);
+            } else if (arg == "-v" || arg == "--verbose") {
+                options.verbose = true;
+            } else if (arg == "--refuse-command") {
+                faults.refuse_command =
+                    static_cast<std::uint8_t>(parse_unsigned(value(), arg, 255));
+            } else if (arg == "--refuse-fraction") {
+                faults.refuse_fraction = parse_fraction(value(), arg);
+            } else if (arg == "--lose-fraction") {
+                faults.lose_fraction = parse_fraction(value(), arg);
+            } else if (arg == "--split") {
+                faults.split_pieces =
+                    static_cast<std::uint32_t>(parse_unsigned(value(), arg, 1024));
+            } else if (arg == "--split-gap") {
+                split_gap_ms = parse_unsigned(value(), arg, 60'000);
+            } else if (arg == "--noise-fraction") {
+                faults.noise_fraction = parse_fraction(value(), arg);
+            } else if (arg == "--drop-after") {
+                faults.drop_after_bytes = parse_unsigned(value(), arg, UINT64_MAX);
+            } else if (arg == "--reset-fraction") {
+                faults.reset_fraction = parse_fraction(value(), arg);
+            } else if (arg == "--stray-byte") {
+                faults.stray_byte_after_reset =
+                    static_cast<std::uint8_t>(parse_unsigned(value(), arg, 255));
+            } else {
+                throw BadOption("unknown option '" + arg + "' (see --help)");
+            }
+        }
+        if (!transport_given) {
+            throw BadOption("choose a transport: --rfc2217 HOST:PORT or --pty (see --help)");
+        }
+        if (options.transport == Options::Transport::pty) {
+            if (start_given && options.target.start == stm32sim::StartMode::pins) {
+                throw BadOption("--start pins: a pseudo-terminal has no modem lines");
+            }
+            options.target.start = stm32sim::StartMode::bootloader;
+            options.target.resync_after_idle = std::chrono::milliseconds(idle_ms);
+        }
+        options.target.faults.split_gap = std::chrono::milliseconds(split_gap_ms);
+    } catch (const BadOption& error) {
+        return {std::nullopt, std::string("chipload-sim: ") + error.what(), true};
+    }
+    return {std::move(options), {}, false};
+}
+
+}  // namespace chipload_sim

@@ -3,9 +3,12 @@
 
 enum { IMAGE_SIZE = 131072 };
 
-extern unsigned char* f_temp;  // IMAGE_SIZE bytes once a program has been loaded
+// IMAGE_SIZE bytes once a file has been loaded; null before.
+extern unsigned char* f_temp;
 extern int binLength;
 extern int HEXFileHandle;
 
 // Frees the image; binLength and the write count keep their values.
 void ReleaseProgramImage(void);
+// No image, no length, no open file: the state of a fresh start.
+void ResetProgramImage(void);

@@ -67,6 +67,9 @@ int BuildDataBlockFrame(char* out, const unsigned char* data,
                         int count);                               // count + 2, count 1..256
 int BuildPageListFrame(char* out, int firstPage, int pageCount);  // pageCount + 2, 1..256
 
+// Every session variable and STM32_info back to its initial value.
+void ResetSessionState(void);
+
 // The response timer's callback (runs on the timer thread).
 int NACK_process(int reserved, int timer, int event, void* callbackData, void* eventData1,
                  void* eventData2);

@@ -1,0 +1,239 @@
+#include "connection.h"
+
+#include "ChipLoad.h"
+#include "TideComm.h"
+#include "asynctimer.h"
+#include "operator_messages.h"
+#include "panel_handles.h"
+#include "rte.h"
+#include "session.h"
+#include "startup.h"
+#include "stop_bits.h"
+#include "terminal_echo.h"
+#if __has_include("reply_engine.h")
+#include "reply_engine.h"
+#endif
+
+int comport = 0;
+
+namespace {
+
+#if __has_include("reply_engine.h")
+constexpr TideCommEventCallback kReceiveCallback = TideCommReceiveCallback;
+#else
+constexpr TideCommEventCallback kReceiveCallback = EchoOnlyReceiveCallback;
+#endif
+
+int connectFlag = 0;
+
+struct PortSettings {
+    int baudRate;
+    int parity;
+    int dataBits;
+    int stopBits;  // as the panel shows it
+    int inputMode;
+};
+
+PortSettings ReadPortSettings() {
+    PortSettings settings{};
+    GetCtrlVal(panelHandle, PANEL_BAUDRATE, &settings.baudRate);
+    GetCtrlVal(panelHandle, PANEL_PARITY, &settings.parity);
+    GetCtrlVal(panelHandle, PANEL_DATABITS, &settings.dataBits);
+    GetCtrlVal(panelHandle, PANEL_STOPBITS, &settings.stopBits);
+    GetCtrlVal(termTabPanel, TABTERM_MODE, &settings.inputMode);
+    return settings;
+}
+
+// The first setting the bootloader cannot work with, or null.
+const char* BootloaderFormatProblem(const PortSettings& settings) {
+    if (settings.baudRate < 1200 || settings.baudRate > 115200) {
+        return "波特率不在规定范围（1200至115200）\n请重新配置！！！";
+    }
+    if (settings.parity != 2) {
+        return "请使用偶校验！！！";
+    }
+    if (settings.dataBits != 8) {
+        return "数据位必须为8位！！！";
+    }
+    if (settings.stopBits != 1) {
+        return "停止位必须为1位！！！";
+    }
+    if (settings.inputMode != 1) {
+        return "请将接收和发送方式设置为hex模式！！！";
+    }
+    return nullptr;
+}
+
+void ApplyOutputLinesFromKeys() {
+    int dtr = 0;
+    int rts = 0;
+    GetCtrlVal(panelHandle, PANEL_DTR, &dtr);
+    GetCtrlVal(panelHandle, PANEL_RTS, &rts);
+    TideComm_SetDTREnable(comport, dtr);
+    TideComm_SetRTSEnable(comport, rts);
+}
+
+void ClearIdentification() {
+    SetCtrlVal(opsTabPanel, TABOPS_VERSION, "");
+    SetCtrlVal(opsTabPanel, TABOPS_PID, "");
+    SetCtrlVal(opsTabPanel, TABOPS_FLASHSIZE, "");
+    SetCtrlVal(opsTabPanel, TABOPS_RAMSIZE, "");
+    SetCtrlVal(opsTabPanel, TABOPS_UID, "");
+}
+
+// False when the port could not be opened (the operator has been told).
+bool OpenForBootloader(const PortSettings& settings) {
+    TideComm_InstallOnCommCallback(comport, TideCommOnCommCallback);
+    TideComm_InstallReceiveCallback(comport, -1, -1, 0, -1, kReceiveCallback);
+    TideComm_BindDTRLedCtrl(comport, panelHandle, PANEL_DTRLED);
+    TideComm_BindRTSLedCtrl(comport, panelHandle, PANEL_RTSLED);
+    TideComm_BindCTSLedCtrl(comport, panelHandle, PANEL_CTSLED);
+    TideComm_BindDSRLedCtrl(comport, panelHandle, PANEL_DSRLED);
+    TideComm_BindDTRKeyCtrl(comport, panelHandle, PANEL_DTR);
+    TideComm_BindRTSKeyCtrl(comport, panelHandle, PANEL_RTS);
+    if (TideComm_OpenConfig(comport, settings.baudRate, settings.parity, settings.dataBits,
+                            StopBitsCode(settings.stopBits), 512, 512, 1) != 0) {
+        MessagePopup("Warning~~~~~~", "串口打开失败！！！");
+        RTE_Beep();
+        SetCtrlVal(panelHandle, PANEL_OPENLED, 0);
+        comport = 0;
+        return false;
+    }
+    SetCtrlVal(panelHandle, PANEL_OPENCLOSE, 1);
+    SetCtrlVal(panelHandle, PANEL_OPENLED, 1);
+    ApplyOutputLinesFromKeys();
+    return true;
+}
+
+void Connect() {
+    connectFlag = 1;
+    SetCtrlAttribute(panelHandle, PANEL_CONNECT, ATTR_LABEL_TEXT, "断开连接");
+    GetCtrlVal(panelHandle, PANEL_COMPORT, &comport);
+    const PortSettings settings = ReadPortSettings();
+    if (const char* problem = BootloaderFormatProblem(settings)) {
+        MessagePopup("警告！！！", problem);
+        return;
+    }
+    if (!TideComm_GetPortOpen(comport) && !OpenForBootloader(settings)) {
+        return;
+    }
+    LogLine("开始启动ChipLoad程序~~~~~~~");
+    SetCtrlAttribute(opsTabPanel, TABOPS_CHIP, ATTR_CTRL_INDEX, 0);
+    SetStatus("开始ChipLoad进程");
+    ClearIdentification();
+    BootloaderModeSelect();
+    ISP_mode = 0;
+    fail_count = 0;
+    SetAsyncTimerAttribute(TimerID1, TIMER_ATTR_ENABLED, 1);
+    Handshake();
+    sub_handshake_mode = 0;
+    SetCtrlAttribute(panelHandle, PANEL_CONNECT, ATTR_DIMMED, 1);
+}
+
+void Disconnect() {
+    connectFlag = 0;
+    SetCtrlAttribute(panelHandle, PANEL_CONNECT, ATTR_LABEL_TEXT, "连接设备");
+    if (TideComm_GetPortOpen(comport)) {
+        TideComm_Close(comport);
+    }
+    LogLine("连接关断。。。");
+    ISP_mode = 0;
+    ISP_sys_ready = 0;
+    SetCtrlVal(panelHandle, PANEL_OPENCLOSE, 0);
+    SetCtrlVal(panelHandle, PANEL_OPENLED, 0);
+    SetCtrlVal(panelHandle, PANEL_DTR, 0);
+    SetCtrlVal(panelHandle, PANEL_RTS, 0);
+    SetStatus("关断连接");
+    ClearIdentification();
+    SetAsyncTimerAttribute(TimerID1, TIMER_ATTR_ENABLED, 0);
+}
+
+}  // namespace
+
+void ResetConnectionState(void) {
+    connectFlag = 0;
+    comport = 0;
+}
+
+int TideCommOpenCloseCB(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
+                        int /*eventData1*/, int /*eventData2*/) {
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+    GetCtrlVal(panelHandle, PANEL_COMPORT, &comport);
+    const PortSettings settings = ReadPortSettings();
+    int wantOpen = 0;
+    GetCtrlVal(panelHandle, PANEL_OPENCLOSE, &wantOpen);
+    if (wantOpen == 0) {
+        if (TideComm_GetPortOpen(comport)) {
+            TideComm_Close(comport);
+        }
+        SetCtrlVal(panelHandle, PANEL_OPENLED, 0);
+        return 0;
+    }
+    if (TideComm_GetPortOpen(comport)) {
+        return 0;
+    }
+    TideComm_BindRXLedCtrl(comport, termTabPanel, TABTERM_RXLED);
+    TideComm_BindTXLedCtrl(comport, termTabPanel, TABTERM_TXLED);
+    TideComm_BindDTRLedCtrl(comport, panelHandle, PANEL_DTRLED);
+    TideComm_BindRTSLedCtrl(comport, panelHandle, PANEL_RTSLED);
+    TideComm_BindCDLedCtrl(comport, panelHandle, PANEL_CDLED);
+    TideComm_BindCTSLedCtrl(comport, panelHandle, PANEL_CTSLED);
+    TideComm_BindDSRLedCtrl(comport, panelHandle, PANEL_DSRLED);
+    TideComm_BindRINGLedCtrl(comport, panelHandle, PANEL_RINGLED);
+    TideComm_BindDTRKeyCtrl(comport, panelHandle, PANEL_DTR);
+    TideComm_BindRTSKeyCtrl(comport, panelHandle, PANEL_RTS);
+    TideComm_BindRXReceiveCount(comport, termTabPanel, TABTERM_RXCOUNT);
+    TideComm_BindTXSendCount(comport, termTabPanel, TABTERM_TXCOUNT);
+    TideComm_SetModemEventMask(comport, 312);
+    TideComm_InstallOnCommCallback(comport, TideCommOnCommCallback);
+    if (settings.inputMode == 0) {
+        TideComm_InstallReceiveCallback(comport, -1, 13, 0, 2048, kReceiveCallback);
+    } else {
+        TideComm_InstallReceiveCallback(comport, -1, -1, 0, -1, kReceiveCallback);
+    }
+    if (TideComm_OpenConfig(comport, settings.baudRate, settings.parity, settings.dataBits,
+                            StopBitsCode(settings.stopBits), 2048, 2048, settings.inputMode) == 0) {
+        SetCtrlVal(panelHandle, PANEL_OPENLED, 1);
+        ApplyOutputLinesFromKeys();
+    } else {
+        RTE_Beep();
+        SetCtrlVal(panelHandle, PANEL_OPENLED, 0);
+        comport = 0;
+    }
+    return 0;
+}
+
+int DeveiceConnect(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
+                   int /*eventData1*/, int /*eventData2*/) {
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+    if (connectFlag == 0) {
+        Connect();
+    } else {
+        Disconnect();
+    }
+    return 0;
+}
+
+int DTRCTRLCB(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, int /*eventData1*/,
+              int /*eventData2*/) {
+    if (event == EVENT_COMMIT && TideComm_GetPortOpen(comport)) {
+        int dtr = 0;
+        GetCtrlVal(panelHandle, PANEL_DTR, &dtr);
+        TideComm_SetDTREnable(comport, dtr);
+    }
+    return 0;
+}
+
+int RTSCTRLCB(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, int /*eventData1*/,
+              int /*eventData2*/) {
+    if (event == EVENT_COMMIT && TideComm_GetPortOpen(comport)) {
+        int rts = 0;
+        GetCtrlVal(panelHandle, PANEL_RTS, &rts);
+        TideComm_SetRTSEnable(comport, rts);
+    }
+    return 0;
+}

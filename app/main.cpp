@@ -1,0 +1,131 @@
+// chipload [--headless] [--com N=DEVICE]... [--help]
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "port_map.h"
+#include "rte.h"
+#include "rte_headless.h"
+#include "startup.h"
+#ifdef CHIPLOAD_WITH_QT
+#include "rte_qt.h"
+#endif
+
+namespace {
+
+const char kUsage[] =
+    "Usage: chipload [--headless] [--com N=DEVICE]... [--help]\n"
+    "  --headless        no window: pop-ups, status and log lines go to standard output,\n"
+    "                    pop-ups are answered with their first button\n"
+    "  --com N=DEVICE    COMn stands for DEVICE (a tty path or rfc2217://HOST:PORT)\n"
+    "  --help            this text\n";
+
+struct Options {
+    bool headless = false;
+    bool help = false;
+};
+
+// Applies the --com mappings as it goes; false with a message on a bad argument.
+bool ParseArguments(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; i++) {
+        const std::string argument = argv[i];
+        if (argument == "--headless") {
+            options.headless = true;
+        } else if (argument == "--help") {
+            options.help = true;
+        } else if (argument == "--com" && i + 1 < argc) {
+            const std::string mapping = argv[++i];
+            const auto equals = mapping.find('=');
+            const int com = equals == std::string::npos ? 0 : std::atoi(mapping.c_str());
+            if (com < 1 || com > 10 ||
+                !chipload::portmap::assign(com, mapping.substr(equals + 1))) {
+                std::fprintf(stderr,
+                             "chipload: bad port mapping '%s' (expected N=DEVICE, N 1..10)\n",
+                             mapping.c_str());
+                return false;
+            }
+        } else {
+            std::fprintf(stderr, "chipload: unknown argument '%s'\n%s", argument.c_str(), kUsage);
+            return false;
+        }
+    }
+    return true;
+}
+
+void QuitOnUserInterfaceThread(void*) {
+    MainQuitCb(0, 0, EVENT_COMMIT, nullptr, 0, 0);
+}
+
+// Headless runs end on SIGINT or SIGTERM through the ordinary quit, whose
+// confirmations the headless rule answers with their first button.
+class QuitOnSignal {
+  public:
+    QuitOnSignal() {
+        sigemptyset(&signals_);
+        sigaddset(&signals_, SIGINT);
+        sigaddset(&signals_, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+        watcher_ = std::thread([this] { Watch(); });
+    }
+    ~QuitOnSignal() {
+        done_ = true;
+        watcher_.join();
+    }
+    QuitOnSignal(const QuitOnSignal&) = delete;
+    QuitOnSignal& operator=(const QuitOnSignal&) = delete;
+
+  private:
+    void Watch() {
+        const timespec pollInterval = {0, 100 * 1000 * 1000};
+        while (!done_) {
+            if (sigtimedwait(&signals_, nullptr, &pollInterval) > 0) {
+                PostDeferredCall(QuitOnUserInterfaceThread, nullptr);
+            }
+        }
+    }
+
+    sigset_t signals_{};
+    std::atomic<bool> done_{false};
+    std::thread watcher_;
+};
+
+int RunProgram() {
+    char commandLine[] = "";
+    if (WinMain(nullptr, nullptr, commandLine, 1) != 0) {
+        std::fprintf(stderr, "chipload: start-up failed: %s\n", RTE_GetLastErrorText());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!ParseArguments(argc, argv, options)) {
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+#ifdef CHIPLOAD_WITH_QT
+    if (!options.headless) {
+        RTE_InstallQtFrontEnd(&argc, argv);
+        return RunProgram();
+    }
+#endif
+    rte::Headless::Options headless;
+    headless.rule = rte::Headless::PopupRule::FirstButton;
+    headless.echo = true;
+    headless.echoControls = {"PANEL_STATUS", "TABOPS_LOG"};
+    rte::Headless::Install(headless);
+    QuitOnSignal quitOnSignal;
+    return RunProgram();
+}

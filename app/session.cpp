@@ -1,0 +1,179 @@
+#include "session.h"
+
+#include <cstring>
+
+#include <windows.h>
+#include "ChipLoad.h"
+#include "TideComm.h"
+#include "asynctimer.h"
+#include "operator_messages.h"
+#include "panel_handles.h"
+#include "rte.h"
+
+int ISP_mode = 0;
+int sub_handshake_mode = 0;
+int ISP_sys_ready = 0;
+int fail_count = 0;
+
+int sub_erase_mode = 0;
+int sub_erase_base_page = 0;
+int sub_erase_page_number = 0;
+int sub_erase_finish_mode = 0;
+
+int sub_read_mode = 0;
+int sub_read_base_addr = 0;
+std::atomic<int> sub_read_byte_number{0};
+int sub_read_finish_mode = 0;
+
+int sub_go_mode = 0;
+
+int sub_write_mode = 0;
+int sub_write_base_addr = 0;
+int sub_write_byte_number = 0;
+int sub_write_byte_iterator = 0;
+
+STM32_INFO STM32_info;
+
+namespace {
+
+// ISP_mode that each bootloader command code waits in.
+int ModeOfCommand(int code) {
+    switch (code) {
+        case 0x00:
+            return 2;
+        case 0x01:
+            return 3;
+        case 0x02:
+            return 4;
+        case 0x11:
+            return 5;
+        case 0x21:
+            return 6;
+        case 0x31:
+            return 7;
+        case 0x43:
+            return 8;
+        case 0x63:
+            return 9;
+        case 0x73:
+            return 10;
+        case 0x82:
+            return 11;
+        case 0x92:
+            return 12;
+        default:
+            return 0;
+    }
+}
+
+char ToByte(int value) {
+    return static_cast<char>(value & 0xFF);
+}
+
+}  // namespace
+
+void ResetSessionState(void) {
+    ISP_mode = sub_handshake_mode = ISP_sys_ready = fail_count = 0;
+    sub_erase_mode = sub_erase_base_page = sub_erase_page_number = sub_erase_finish_mode = 0;
+    sub_read_mode = sub_read_base_addr = sub_read_finish_mode = 0;
+    sub_read_byte_number = 0;
+    sub_go_mode = 0;
+    sub_write_mode = sub_write_base_addr = sub_write_byte_number = sub_write_byte_iterator = 0;
+    std::memset(&STM32_info, 0, sizeof STM32_info);
+}
+
+int ISPCmdSend(int code) {
+    ISP_mode = ModeOfCommand(code);
+    if (ISP_mode == 0) {
+        return 0;
+    }
+    const char frame[2] = {ToByte(code), ToByte(code ^ 0xFF)};
+    TideComm_OutputBuffer(comport, frame, 2);
+    return 1;
+}
+
+void int2str(char* out, int value) {
+    const auto bits = static_cast<unsigned int>(value);
+    out[0] = ToByte(static_cast<int>(bits >> 24));
+    out[1] = ToByte(static_cast<int>(bits >> 16));
+    out[2] = ToByte(static_cast<int>(bits >> 8));
+    out[3] = ToByte(static_cast<int>(bits));
+}
+
+int BuildAddressFrame(char* out, int address) {
+    int2str(out, address);
+    out[4] = static_cast<char>(out[0] ^ out[1] ^ out[2] ^ out[3]);
+    return 5;
+}
+
+int BuildReadLengthFrame(char* out, int count) {
+    out[0] = ToByte(count - 1);
+    out[1] = ToByte((count - 1) ^ 0xFF);
+    return 2;
+}
+
+int BuildDataBlockFrame(char* out, const unsigned char* data, int count) {
+    int checksum = count - 1;
+    out[0] = ToByte(count - 1);
+    for (int i = 0; i < count; i++) {
+        out[1 + i] = static_cast<char>(data[i]);
+        checksum ^= data[i];
+    }
+    out[count + 1] = ToByte(checksum);
+    return count + 2;
+}
+
+int BuildPageListFrame(char* out, int firstPage, int pageCount) {
+    int checksum = pageCount - 1;
+    out[0] = ToByte(pageCount - 1);
+    for (int i = 0; i < pageCount; i++) {
+        const int page = (firstPage + i) & 0xFF;
+        out[1 + i] = ToByte(page);
+        checksum ^= page;
+    }
+    out[pageCount + 1] = ToByte(checksum);
+    return pageCount + 2;
+}
+
+void BoardReset(void) {
+    TideComm_SetDTREnable(comport, 0);
+    TideComm_SetDTREnable(comport, 1);
+    Sleep(30);
+    TideComm_SetDTREnable(comport, 0);
+}
+
+int Handshake(void) {
+    ISP_mode = 1;
+    BoardReset();
+    const char sync = ToByte(ISP_SYNC);
+    TideComm_OutputBuffer(comport, &sync, 1);
+    return 1;
+}
+
+void BootloaderModeSelect(void) {
+    TideComm_SetRTSEnable(comport, 1);
+}
+
+void BootloaderModeDeSelect(void) {
+    TideComm_SetRTSEnable(comport, 0);
+}
+
+void ISP_fail(void) {
+    TideComm_SetDTREnable(comport, 0);
+    TideComm_SetRTSEnable(comport, 0);
+    TideComm_Close(comport);
+    MessagePopup("警告", "串口错误，请检查线路！！！");
+}
+
+int NACK_process(int /*reserved*/, int /*timer*/, int event, void* /*callbackData*/,
+                 void* /*eventData1*/, void* /*eventData2*/) {
+    if (event != ASYNC_TIMER_EVENT_TICK) {
+        return 0;
+    }
+    SetAsyncTimerAttribute(TimerID1, TIMER_ATTR_ENABLED, 0);
+    static const char kTimeout[] = "目标板响应超时，请检查线路！！";
+    SetStatus(kTimeout);
+    LogLine(kTimeout);
+    SetCtrlAttribute(panelHandle, PANEL_CONNECT, ATTR_DIMMED, 0);
+    return 0;
+}

@@ -1,0 +1,61 @@
+#include "terminal_echo.h"
+
+#include <string>
+#include <vector>
+
+#include "ChipLoad.h"
+#include "TideComm.h"
+#include "panel_handles.h"
+#include "rte.h"
+
+namespace {
+
+void AppendReceiveLine(const char* text) {
+    int lines = 0;
+    GetNumTextBoxLines(termTabPanel, TABTERM_RECEIVE, &lines);
+    SetCtrlAttribute(termTabPanel, TABTERM_RECEIVE, ATTR_FIRST_VISIBLE_LINE, lines);
+    InsertTextBoxLine(termTabPanel, TABTERM_RECEIVE, -1, text);
+}
+
+}  // namespace
+
+int EchoReceivedFrame(int port, const unsigned char* data, int length) {
+    if (length > TideComm_GetInputLen(port)) {
+        return ECHO_NOT_SHOWN;
+    }
+    int display = 0;
+    int mode = 0;
+    GetCtrlVal(termTabPanel, TABTERM_DISPLAY, &display);
+    GetCtrlVal(termTabPanel, TABTERM_MODE, &mode);
+    if (display == 0) {
+        return ECHO_NOT_SHOWN;
+    }
+    if (mode != 0) {
+        return ECHO_HEX;
+    }
+    // The run ends in its line end, which is not shown. The run is borrowed
+    // from the library, so the text is cut in a copy; a run of fewer than two
+    // bytes has nothing before its line end and shows as an empty line.
+    const int shown = length >= 2 ? length - 2 : 0;
+    const std::string text(reinterpret_cast<const char*>(data), static_cast<std::size_t>(shown));
+    AppendReceiveLine(text.c_str());
+    return ECHO_TEXT;
+}
+
+void EchoHexLine(const unsigned char* data, int length) {
+    std::vector<char> hex(2 * static_cast<std::size_t>(length > 0 ? length : 0) + 1);
+    TideComm_BinToHex(data, hex.data(), length, 0);
+    AppendReceiveLine(hex.data());
+}
+
+int EchoOnlyReceiveCallback(int port) {
+    char* data = nullptr;
+    int length = 0;
+    if (TideComm_InputBuffer(port, &data, &length) == 0) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+        if (EchoReceivedFrame(port, bytes, length) == ECHO_HEX) {
+            EchoHexLine(bytes, length);
+        }
+    }
+    return TideComm_ClearInBufferCount(port);
+}

@@ -27,6 +27,15 @@ void OptionNegotiator::start(Bytes& out) {
     }
 }
 
+bool OptionNegotiator::allSettled() const {
+    for (std::size_t option = 0; option < local_.size(); ++option) {
+        if (local_[option].requested || remote_[option].requested) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void OptionNegotiator::receive(std::uint8_t verb, std::uint8_t option, Bytes& out) {
     switch (verb) {
         case telnet::kDo:

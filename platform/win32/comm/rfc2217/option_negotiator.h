@@ -28,6 +28,8 @@ class OptionNegotiator {
     bool remoteEnabled(std::uint8_t option) const { return remote_[option].enabled; }
     // The peer has answered our request for the option (either way).
     bool localSettled(std::uint8_t option) const { return !local_[option].requested; }
+    // Every request of ours has been answered.
+    bool allSettled() const;
 
   private:
     struct Side {

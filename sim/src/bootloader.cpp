@@ -137,7 +137,11 @@ std::vector<Reply> Bootloader::feed(std::uint8_t byte) {
     if (buffer_.size() < need_) {
         return {};
     }
-    switch (state_) {
+    // The stage is complete: unless a handler asks for more, the next byte
+    // is a command.
+    const State complete = state_;
+    state_ = State::wait_command;
+    switch (complete) {
         case State::address:
             return on_address();
         case State::read_length:

@@ -41,7 +41,17 @@ struct Target::State {
     Duration byte_time(std::uint64_t count) const {
         return config.timing == Timing::real ? line.time_for_bytes(count) : Duration::zero();
     }
-    bool boot0_high() const { return config.boot0 == Boot0Polarity::rts_asserted ? rts : !rts; }
+    bool boot0_high() const {
+        switch (config.boot0) {
+            case Boot0Polarity::rts_asserted:
+                return rts;
+            case Boot0Polarity::rts_deasserted:
+                return !rts;
+            case Boot0Polarity::tied_high:
+                break;
+        }
+        return true;
+    }
     void boot(TimePoint at);
     void stop_transmitting(TimePoint now);
     void start_application(TimePoint at, std::uint32_t vector_table);

@@ -90,7 +90,8 @@ chip:
   --greeting TEXT       the sample application's line, sent at start and every
                         second when flash holds a vector table
                         (default "Hello from ChipLoad sample\r\n")
-  --boot0 rts|inverted  BOOT0 high when RTS is asserted (default) or deasserted
+  --boot0 rts|inverted|high  BOOT0 high when RTS is asserted (default), when
+                        it is deasserted, or always (pty: always)
   --start pins|bootloader  rfc2217: state at power-up (default pins)
   --idle MS             pty: silence before a new session (default 100)
   -v, --verbose         log every command, address, length and verdict
@@ -162,11 +163,16 @@ ParseResult parse_options(const std::vector<std::string>& args) {
                 options.target.greeting = unescape(value());
             } else if (arg == "--boot0") {
                 const std::string& polarity = value();
-                if (polarity != "rts" && polarity != "inverted") {
-                    throw BadOption("--boot0: expected rts or inverted, got '" + polarity + "'");
+                if (polarity == "rts") {
+                    options.target.boot0 = stm32sim::Boot0Polarity::rts_asserted;
+                } else if (polarity == "inverted") {
+                    options.target.boot0 = stm32sim::Boot0Polarity::rts_deasserted;
+                } else if (polarity == "high") {
+                    options.target.boot0 = stm32sim::Boot0Polarity::tied_high;
+                } else {
+                    throw BadOption("--boot0: expected rts, inverted or high, got '" + polarity +
+                                    "'");
                 }
-                options.target.boot0 = polarity == "rts" ? stm32sim::Boot0Polarity::rts_asserted
-                                                         : stm32sim::Boot0Polarity::rts_deasserted;
             } else if (arg == "--start") {
                 const std::string& start = value();
                 if (start != "pins" && start != "bootloader") {
@@ -212,6 +218,7 @@ ParseResult parse_options(const std::vector<std::string>& args) {
                 throw BadOption("--start pins: a pseudo-terminal has no modem lines");
             }
             options.target.start = stm32sim::StartMode::bootloader;
+            options.target.boot0 = stm32sim::Boot0Polarity::tied_high;
             options.target.resync_after_idle = std::chrono::milliseconds(idle_ms);
         }
         options.target.faults.split_gap = std::chrono::milliseconds(split_gap_ms);

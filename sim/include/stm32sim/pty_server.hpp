@@ -4,8 +4,11 @@
 // starts a new session as a reset would. The server keeps a descriptor of the
 // slave open so that clients may come and go.
 //
-//   stm32sim::Target chip({.start = stm32sim::StartMode::bootloader,
-//                          .resync_after_idle = std::chrono::milliseconds(100)});
+//   stm32sim::TargetConfig config;
+//   config.boot0 = stm32sim::Boot0Polarity::tied_high;
+//   config.start = stm32sim::StartMode::bootloader;
+//   config.resync_after_idle = std::chrono::milliseconds(100);
+//   stm32sim::Target chip(config);
 //   stm32sim::PtyServer server(chip);
 //   server.start("/tmp/chipload-tty");   // optional symlink to the slave
 //   open server.slave_path()

@@ -33,8 +33,10 @@ inline constexpr std::uint8_t ack = 0x79;
 inline constexpr std::uint8_t nack = 0x1F;
 inline constexpr std::uint8_t sync_byte = 0x7F;
 
-// Which RTS level drives BOOT0 high (selects the bootloader at reset).
-enum class Boot0Polarity { rts_asserted, rts_deasserted };
+// Which RTS level drives BOOT0 high (selects the bootloader at reset), or
+// BOOT0 strapped high on the board (every reset enters the bootloader; the
+// choice for a pseudo-terminal, which has no RTS).
+enum class Boot0Polarity { rts_asserted, rts_deasserted, tied_high };
 
 // State at power-up: follow the pins (DTR and RTS start deasserted), or start
 // in the bootloader waiting for 0x7F as if BOOT0 had been high.

@@ -37,7 +37,6 @@ class Wakeup {
     int fd() const noexcept { return fd_; }
     void wake() noexcept;   // any thread; idempotent until clear()
     void clear() noexcept;  // owner only
-    bool pending() const noexcept;
 
   private:
     int fd_;
@@ -86,14 +85,15 @@ class CommBackend {
     // already put Windows defaults in every field.
     virtual DWORD readSettings(DCB& dcb) = 0;
 
-    // Applies BaudRate, ByteSize, Parity, StopBits, fOutxCtsFlow, fOutxDsrFlow,
+    // Applies BaudRate, ByteSize, Parity, fParity (check received parity),
+    // StopBits, fOutxCtsFlow, fOutxDsrFlow,
     // fDsrSensitivity, fOutX, fInX, XonChar, XoffChar, fDtrControl and
     // fRtsControl (ENABLE raises the line, DISABLE lowers it, HANDSHAKE and
     // TOGGLE are flow control). The generic layer has checked the Windows
     // ranges (baud > 0, 5..8 data bits, parity 0..4, stop bits 0..2 in the
     // combinations Windows allows, distinct XON/XOFF characters when XON/XOFF
     // is on). ERROR_INVALID_PARAMETER for anything the device cannot do; other
-    // fields are the generic layer's (fBinary, fParity, fNull, EvtChar, ...).
+    // fields are the generic layer's (fBinary, fNull, EvtChar, ...).
     virtual DWORD applySettings(const DCB& dcb) = 0;
 
     // SETDTR, CLRDTR, SETRTS, CLRRTS, SETBREAK, CLRBREAK, SETXON, SETXOFF

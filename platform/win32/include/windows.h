@@ -57,6 +57,7 @@ typedef LONG* LPLONG;
 #define TRUE 1
 #define FALSE 0
 #define MAXLONG 0x7fffffff
+#define MAXDWORD 0xffffffff
 
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)))
 #define ZeroMemory(destination, length) std::memset((destination), 0, (length))

@@ -12,7 +12,7 @@ namespace stm32sim {
 
 struct FaultConfig {
     // This command code is answered with NACK right after its complement.
-    std::optional<std::uint8_t> refuse_command;
+    std::optional<std::uint8_t> refuse_command{};
     // Chance that an ACK the bootloader would send becomes a NACK (the
     // command is then abandoned, as with any NACK).
     double refuse_fraction = 0.0;
@@ -25,12 +25,12 @@ struct FaultConfig {
     // Chance that a random noise byte goes out just before a reply.
     double noise_fraction = 0.0;
     // The connection is dropped once, after this many bytes were sent.
-    std::optional<std::uint64_t> drop_after_bytes;
+    std::optional<std::uint64_t> drop_after_bytes{};
     // Chance that the chip resets by itself when a command arrives, instead
     // of answering it.
     double reset_fraction = 0.0;
     // Sent by the chip each time it comes out of reset, as some adapters do.
-    std::optional<std::uint8_t> stray_byte_after_reset;
+    std::optional<std::uint8_t> stray_byte_after_reset{};
 
     bool operator==(const FaultConfig&) const = default;
 };

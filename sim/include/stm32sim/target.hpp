@@ -60,23 +60,23 @@ struct TargetConfig {
     std::string greeting = "Hello from ChipLoad sample\r\n";
     // Without modem lines (a pseudo-terminal) a 0x7F that follows this much
     // silence starts a new bootloader session, as a reset would.
-    std::optional<Duration> resync_after_idle;
+    std::optional<Duration> resync_after_idle{};
     // Called with one line per command, its address, length and verdict.
-    std::function<void(const std::string&)> log;
+    std::function<void(const std::string&)> log{};
 };
 
 // One command handled by the bootloader, for tests and the -v log.
 struct CommandRecord {
     std::uint8_t command = 0;  // command code; 0x7F for the synchronisation
-    std::optional<std::uint32_t> address;
-    std::optional<std::uint32_t> length;  // bytes, or pages for Erase
-    bool acknowledged = false;            // final verdict: ACK or NACK
-    bool reply_lost = false;              // the lose fault swallowed the reply
-    std::string text;                     // the line logged with -v
+    std::optional<std::uint32_t> address{};
+    std::optional<std::uint32_t> length{};  // bytes, or pages for Erase
+    bool acknowledged = false;              // final verdict: ACK or NACK
+    bool reply_lost = false;                // the lose fault swallowed the reply
+    std::string text{};                     // the line logged with -v
 };
 
 struct Output {
-    std::vector<std::uint8_t> bytes;
+    std::vector<std::uint8_t> bytes{};
     bool drop_connection = false;  // the drop fault fired: hang up after these bytes
 };
 

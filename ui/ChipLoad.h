@@ -90,8 +90,7 @@
 // before LoadPanel.
 int MainQuitCb(int panel, int control, int event, void* callbackData, int eventData1,
                int eventData2);
-int TimerCB(int panel, int control, int event, void* callbackData, int eventData1,
-            int eventData2);
+int TimerCB(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 int TideCommOpenCloseCB(int panel, int control, int event, void* callbackData, int eventData1,
                         int eventData2);
 int DTRCTRLCB(int panel, int control, int event, void* callbackData, int eventData1,
@@ -118,10 +117,8 @@ int TimerIntervalCb(int panel, int control, int event, void* callbackData, int e
                     int eventData2);
 int comm_loadfile(int panel, int control, int event, void* callbackData, int eventData1,
                   int eventData2);
-int loadFile(int panel, int control, int event, void* callbackData, int eventData1,
-             int eventData2);
-int saveFile(int panel, int control, int event, void* callbackData, int eventData1,
-             int eventData2);
+int loadFile(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
+int saveFile(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 int chip_erase(int panel, int control, int event, void* callbackData, int eventData1,
                int eventData2);
 int chip_read(int panel, int control, int event, void* callbackData, int eventData1,

@@ -21,6 +21,7 @@ namespace {
 // Output nobody reads stays in the pseudo-terminal; beyond this much more
 // it is thrown away, as a serial line with nobody listening would.
 constexpr std::size_t max_unsent = 64 * 1024;
+constexpr Duration hang_up_grace = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -127,12 +128,31 @@ std::string PtyServer::slave_path() const {
 
 void PtyServer::Impl::run() {
     std::vector<std::uint8_t> unsent;
+    std::optional<TimePoint> hang_up_at;
     while (!stopping) {
-        const short want = static_cast<short>(POLLIN | (unsent.empty() ? 0 : POLLOUT));
+        // While hanging up nothing is read: the line is going away.
+        const short want =
+            hang_up_at ? short{0} : static_cast<short>(POLLIN | (unsent.empty() ? 0 : POLLOUT));
         std::array<pollfd, 2> fds{{{master.get(), want, 0}, {wakeup.fd(), POLLIN, 0}}};
-        poll_until(fds, target.next_output_due());
+        poll_until(fds, hang_up_at ? hang_up_at : target.next_output_due());
         wakeup.drain();
         const TimePoint now = Clock::now();
+        if (hang_up_at) {
+            if (now < *hang_up_at) {
+                continue;
+            }
+            // Hang up: readers of the old slave see the line go away; a new
+            // pseudo-terminal takes its place (and the symlink follows it).
+            hang_up_at.reset();
+            unsent.clear();
+            close_terminal();
+            try {
+                open_terminal();
+            } catch (const std::exception&) {
+                return;  // no terminal to serve on any more
+            }
+            continue;
+        }
         if ((fds[0].revents & POLLIN) != 0) {
             std::array<std::uint8_t, 4096> buffer{};
             const ssize_t n = ::read(master.get(), buffer.data(), buffer.size());
@@ -149,15 +169,9 @@ void PtyServer::Impl::run() {
             unsent.erase(unsent.begin(), unsent.end() - static_cast<std::ptrdiff_t>(max_unsent));
         }
         if (output.drop_connection) {
-            // Hang up: readers of the old slave see the line go away; a new
-            // pseudo-terminal takes its place (and the symlink follows it).
-            unsent.clear();
-            close_terminal();
-            try {
-                open_terminal();
-            } catch (const std::exception&) {
-                return;  // no terminal to serve on any more
-            }
+            // A hang-up flushes what the slave has not read yet: give the
+            // reader a moment for the last bytes, as a modem would.
+            hang_up_at = now + hang_up_grace;
         }
     }
 }

@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "posix_io.hpp"
+#include "sim_client.hpp"
 #include "sim_wire.hpp"
 #include "stm32sim/pty_server.hpp"
 #include "stm32sim/rfc2217_server.hpp"
@@ -24,88 +25,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace telnet;
-
-// Reads until `count` data bytes came, the peer closed, or the time is up.
-struct Received {
-    Bytes data;
-    bool closed = false;
-};
-
-Received read_from(int fd, std::size_t count, Parser* telnet_parser,
-                   std::chrono::milliseconds limit = 2000ms) {
-    Received got;
-    const auto deadline = Clock::now() + limit;
-    while (got.data.size() < count && Clock::now() < deadline) {
-        pollfd p{fd, POLLIN, 0};
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (::poll(&p, 1, static_cast<int>(left.count()) + 1) <= 0) {
-            continue;
-        }
-        std::uint8_t buffer[512];
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0) {
-            got.closed = true;
-            break;
-        }
-        const Bytes chunk(buffer, buffer + n);
-        if (!telnet_parser) {
-            got.data.insert(got.data.end(), chunk.begin(), chunk.end());
-            continue;
-        }
-        for (const Event& event : telnet_parser->feed(chunk)) {
-            if (const auto* data = std::get_if<Data>(&event)) {
-                got.data.insert(got.data.end(), data->bytes.begin(), data->bytes.end());
-            }
-        }
-    }
-    return got;
-}
-
-void write_all(int fd, const Bytes& bytes) {
-    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-}
-
-class Rfc2217Client {
-  public:
-    explicit Rfc2217Client(std::uint16_t port)
-        : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ =
-            ::connect(fd_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    }
-    bool connected() const { return connected_; }
-    int fd() const { return fd_.get(); }
-
-    void control(std::uint8_t value) {
-        Bytes out;
-        append_com_port(out, set_control, Bytes{value});
-        write_all(fd(), out);
-    }
-    // The reset the program does: RTS on (BOOT0), a DTR pulse.
-    void reset_into_bootloader() {
-        write_all(fd(), Bytes{iac, will, option_com_port});
-        control(11);
-        control(8);
-        control(9);
-    }
-    void send(const Bytes& data) {
-        Bytes out;
-        append_data(out, data);
-        write_all(fd(), out);
-    }
-    Received receive(std::size_t count, std::chrono::milliseconds limit = 2000ms) {
-        return read_from(fd(), count, &parser_, limit);
-    }
-
-  private:
-    UniqueFd fd_;
-    bool connected_ = false;
-    Parser parser_;
-};
 
 TEST(Rfc2217Server, ServesABootloaderSessionAndClientsInTurn) {
     Target target{TargetConfig{}};
@@ -211,12 +130,12 @@ TEST(PtyServer, ServesTheBootloaderAndKeepsTheLinkToItsSlave) {
     {
         UniqueFd tty(open_raw(link));
         ASSERT_TRUE(tty);
-        write_all(tty.get(), Bytes{0x7F} + command(0x01));
+        EXPECT_TRUE(write_all(tty.get(), Bytes{0x7F} + command(0x01)));
         EXPECT_EQ(read_from(tty.get(), 6, nullptr).data, (Bytes{ack, ack, 0x22, 0x00, 0x00, ack}));
     }
     UniqueFd again(open_raw(server.slave_path()));
     std::this_thread::sleep_for(150ms);
-    write_all(again.get(), Bytes{0x7F});
+    EXPECT_TRUE(write_all(again.get(), Bytes{0x7F}));
     EXPECT_EQ(read_from(again.get(), 1, nullptr).data, Bytes{ack}) << "a new session after silence";
     server.stop();
     struct stat info {};
@@ -231,7 +150,7 @@ TEST(PtyServer, DropFaultHangsUpAndANewTerminalTakesOver) {
     server.start();
     const std::string first_path = server.slave_path();
     UniqueFd tty(open_raw(first_path));
-    write_all(tty.get(), Bytes{0x7F} + command(0x01));
+    EXPECT_TRUE(write_all(tty.get(), Bytes{0x7F} + command(0x01)));
     const Received got = read_from(tty.get(), 6, nullptr);
     EXPECT_EQ(got.data, Bytes{ack});
     EXPECT_TRUE(got.closed) << "readers of the old terminal see the hang-up";
@@ -239,7 +158,7 @@ TEST(PtyServer, DropFaultHangsUpAndANewTerminalTakesOver) {
     EXPECT_FALSE(second_path.empty());
     UniqueFd fresh(open_raw(second_path));
     ASSERT_TRUE(fresh);
-    write_all(fresh.get(), command(0x01));
+    EXPECT_TRUE(write_all(fresh.get(), command(0x01)));
     EXPECT_EQ(read_from(fresh.get(), 5, nullptr).data, (Bytes{ack, 0x22, 0x00, 0x00, ack}));
 }
 

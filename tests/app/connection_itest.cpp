@@ -1,0 +1,254 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "ChipLoad.h"
+#include "TideComm.h"
+#include "TideCommFraming.h"
+#include "app_harness.h"
+#include "asynctimer.h"
+#include "panel_handles.h"
+#include "pty_pair.h"
+#include "session.h"
+#include "sim_board.h"
+
+namespace {
+
+using apptest::AppHarness;
+using apptest::SimBoard;
+using namespace std::chrono_literals;
+
+const char kConnectLabel[] = "连接设备";
+const char kDisconnectLabel[] = "断开连接";
+const char kTimeout[] = "目标板响应超时，请检查线路！！";
+
+class Connection : public ::testing::Test {
+  protected:
+    chipload::test::PtyPair pty;
+    std::unique_ptr<AppHarness> app;
+    int main = 0;
+
+    void SetUp() override {
+        apptest::MapPort(7, pty.slavePath());
+        app = std::make_unique<AppHarness>();
+        main = app->panels().main;
+        app->commit(main, PANEL_COMPORT, 7);
+    }
+
+    std::string label() const { return app->ui().label(main, PANEL_CONNECT); }
+    void pressConnect() { app->click(main, PANEL_CONNECT); }
+    bool portOpen() {
+        return app->onUi([] { return TideComm_GetPortOpen(7) != 0; });
+    }
+};
+
+TEST_F(Connection, EachWrongSettingIsRefusedInOrderAndTheNextPressDisconnects) {
+    const int term = app->panels().term;
+    app->ui().setValue(main, PANEL_BAUDRATE, 1199);
+    app->ui().setValue(main, PANEL_PARITY, 1);
+    app->ui().setValue(main, PANEL_DATABITS, 7);
+    app->ui().setValue(main, PANEL_STOPBITS, 0);
+    app->ui().setValue(term, TABTERM_MODE, 0);
+    const char* const messages[] = {
+        "警告！！！|波特率不在规定范围（1200至115200）\n请重新配置！！！",
+        "警告！！！|请使用偶校验！！！",
+        "警告！！！|数据位必须为8位！！！",
+        "警告！！！|停止位必须为1位！！！",
+        "警告！！！|请将接收和发送方式设置为hex模式！！！",
+    };
+    const std::function<void()> fixes[] = {
+        [&] { app->ui().setValue(main, PANEL_BAUDRATE, 115201); },
+        [&] { app->ui().setValue(main, PANEL_PARITY, 2); },
+        [&] { app->ui().setValue(main, PANEL_DATABITS, 8); },
+        [&] { app->ui().setValue(main, PANEL_STOPBITS, 1); },
+        [&] { app->ui().setValue(term, TABTERM_MODE, 1); },
+    };
+    for (int step = 0; step < 5; step++) {
+        SCOPED_TRACE(step);
+        app->ui().clearPopups();
+        pressConnect();
+        EXPECT_EQ(std::vector<std::string>{messages[step]}, app->popupTexts());
+        EXPECT_EQ(kDisconnectLabel, label());
+        EXPECT_FALSE(portOpen());
+        pressConnect();
+        EXPECT_EQ(kConnectLabel, label());
+        EXPECT_EQ("连接关断。。。", app->log().back());
+        EXPECT_EQ("关断连接", app->status());
+        fixes[step]();
+        if (step == 0) {
+            // 115201 is refused with the same message as 1199.
+            app->ui().clearPopups();
+            pressConnect();
+            EXPECT_EQ(std::vector<std::string>{messages[0]}, app->popupTexts());
+            pressConnect();
+            app->ui().setValue(main, PANEL_BAUDRATE, 1200);
+        }
+    }
+    EXPECT_EQ("", pty.read(1, 100ms));
+    app->ui().clearPopups();
+    pressConnect();
+    EXPECT_TRUE(app->popupTexts().empty());
+    EXPECT_TRUE(portOpen());
+    EXPECT_EQ("\x7F", pty.read(1, 2s));
+}
+
+TEST_F(Connection, ConnectOpensResetsAndSynchronisesThenDisconnectUndoesIt) {
+    pressConnect();
+    EXPECT_TRUE(app->popupTexts().empty());
+    EXPECT_EQ(kDisconnectLabel, label());
+    EXPECT_EQ("\x7F", pty.read(1, 2s));
+    EXPECT_TRUE(portOpen());
+    EXPECT_EQ(512, app->onUi([] { return TideComm_GetInputLen(7); }));
+    EXPECT_EQ(1, app->ui().intValue(main, PANEL_OPENCLOSE));
+    EXPECT_EQ(1, app->ui().intValue(main, PANEL_OPENLED));
+    EXPECT_EQ(1, app->ui().attribute(main, PANEL_CONNECT, ATTR_DIMMED));
+    EXPECT_EQ("开始ChipLoad进程", app->status());
+    EXPECT_EQ("开始启动ChipLoad程序~~~~~~~", app->log().back());
+    EXPECT_EQ(0, app->ui().attribute(app->panels().ops, TABOPS_CHIP, ATTR_CTRL_INDEX));
+    const auto [mode, handshake, failures, comport_] = app->onUi([] {
+        return std::tuple<int, int, int, int>{ISP_mode, sub_handshake_mode, fail_count, comport};
+    });
+    EXPECT_EQ(1, mode);
+    EXPECT_EQ(0, handshake);
+    EXPECT_EQ(0, failures);
+    EXPECT_EQ(7, comport_);
+
+    app->ui().setValue(app->panels().ops, TABOPS_VERSION, std::string("V2.2"));
+    pressConnect();
+    EXPECT_EQ(kConnectLabel, label());
+    EXPECT_FALSE(portOpen());
+    EXPECT_EQ("关断连接", app->status());
+    EXPECT_EQ("连接关断。。。", app->log().back());
+    EXPECT_EQ("", app->ui().text(app->panels().ops, TABOPS_VERSION));
+    for (int control : {PANEL_OPENCLOSE, PANEL_OPENLED, PANEL_DTR, PANEL_RTS}) {
+        EXPECT_EQ(0, app->ui().intValue(main, control)) << control;
+    }
+    const int timer = app->onUi([] { return TimerID1; });
+    int enabled = -1;
+    ASSERT_EQ(0, GetAsyncTimerAttribute(timer, TIMER_ATTR_ENABLED, &enabled));
+    EXPECT_EQ(0, enabled);
+    EXPECT_EQ(std::pair(0, 0), app->onUi([] { return std::pair(ISP_mode, ISP_sys_ready); }));
+}
+
+TEST_F(Connection, SilentTargetTimesOutWithinTwoSecondsAndConnectIsUsableAgain) {
+    const auto start = std::chrono::steady_clock::now();
+    pressConnect();
+    ASSERT_EQ("\x7F", pty.read(1, 2s));
+    ASSERT_TRUE(app->waitForStatus(kTimeout, 3s));
+    EXPECT_LE(std::chrono::steady_clock::now() - start, 2300ms);
+    EXPECT_TRUE(app->waitForLogLine(kTimeout));
+    EXPECT_EQ(0, app->ui().attribute(main, PANEL_CONNECT, ATTR_DIMMED));
+    // The session still waits for the sync reply; the button now disconnects.
+    EXPECT_EQ(1, app->onUi([] { return ISP_mode; }));
+    pressConnect();
+    EXPECT_FALSE(portOpen());
+    pressConnect();
+    EXPECT_EQ("\x7F", pty.read(1, 2s));
+}
+
+TEST_F(Connection, ConnectUsesThePortTheTerminalAlreadyHolds) {
+    app->click(main, PANEL_OPENCLOSE);
+    ASSERT_TRUE(portOpen());
+    ASSERT_EQ(2048, app->onUi([] { return TideComm_GetInputLen(7); }));
+    pressConnect();
+    EXPECT_TRUE(app->popupTexts().empty());
+    EXPECT_EQ("\x7F", pty.read(1, 2s));
+    // Not reopened: the terminal's buffers are kept.
+    EXPECT_EQ(2048, app->onUi([] { return TideComm_GetInputLen(7); }));
+    // Disconnecting closes it although the terminal opened it.
+    pressConnect();
+    EXPECT_FALSE(portOpen());
+    EXPECT_EQ(0, app->ui().intValue(main, PANEL_OPENCLOSE));
+}
+
+TEST_F(Connection, BaudRateLimitsAreInclusive) {
+    for (int baud : {1200, 115200}) {
+        SCOPED_TRACE(baud);
+        app->ui().setValue(main, PANEL_BAUDRATE, baud);
+        pressConnect();
+        EXPECT_TRUE(app->popupTexts().empty());
+        EXPECT_EQ("\x7F", pty.read(1, 2s));
+        pressConnect();
+    }
+}
+
+TEST_F(Connection, PortThatCannotOpenIsReportedAndForgotten) {
+    apptest::MapPort(8, "/nonexistent/ttyChipLoad");
+    app->ui().setValue(main, PANEL_COMPORT, 8);
+    const auto beeps = app->ui().beepCount();
+    pressConnect();
+    EXPECT_EQ(std::vector<std::string>{"Warning~~~~~~|串口打开失败！！！"}, app->popupTexts());
+    EXPECT_EQ(beeps + 1, app->ui().beepCount());
+    EXPECT_EQ(0, app->ui().intValue(main, PANEL_OPENLED));
+    EXPECT_EQ(0, app->onUi([] { return comport; }));
+    EXPECT_EQ(kDisconnectLabel, label());
+    EXPECT_TRUE(app->log().empty());
+
+    // The terminal toggle only beeps.
+    app->ui().clearPopups();
+    app->click(main, PANEL_OPENCLOSE);
+    EXPECT_TRUE(app->popupTexts().empty());
+    EXPECT_EQ(beeps + 2, app->ui().beepCount());
+    EXPECT_EQ(1, app->ui().intValue(main, PANEL_OPENCLOSE));
+    EXPECT_EQ(0, app->ui().intValue(main, PANEL_OPENLED));
+    EXPECT_EQ(0, app->onUi([] { return comport; }));
+}
+
+TEST_F(Connection, TerminalToggleOpensOnceAndClosesEvenDuringASession) {
+    app->click(main, PANEL_OPENCLOSE);
+    ASSERT_TRUE(portOpen());
+    EXPECT_EQ(1, app->ui().intValue(main, PANEL_OPENLED));
+    // Committing "on" again while open changes nothing.
+    app->commit(main, PANEL_OPENCLOSE, 1);
+    EXPECT_TRUE(portOpen());
+    pressConnect();
+    ASSERT_EQ("\x7F", pty.read(1, 2s));
+    app->click(main, PANEL_OPENCLOSE);
+    EXPECT_FALSE(portOpen());
+    EXPECT_EQ(0, app->ui().intValue(main, PANEL_OPENLED));
+}
+
+TEST(ConnectionOnBoard, LineCarriesEightDataBitsEvenParityOneStopBit) {
+    SimBoard board(9);
+    AppHarness app;
+    const int main = app.panels().main;
+    app.commit(main, PANEL_COMPORT, 9);
+    app.ui().setValue(main, PANEL_BAUDRATE, 57600);
+    app.click(main, PANEL_CONNECT);
+    ASSERT_TRUE(app.ui().waitUntil(
+        [&] {
+            const auto lines = app.receiveBox();
+            return !lines.empty() && lines.front() == "79";
+        },
+        3s));
+    const auto line = board.target().line();
+    EXPECT_EQ(57600u, line.baud);
+    EXPECT_EQ(8, line.data_bits);
+    EXPECT_EQ(stm32sim::Parity::even, line.parity);
+    EXPECT_EQ(stm32sim::StopBits::one, line.stop_bits);
+    // Connect left BOOT0 selected and the reset released.
+    EXPECT_TRUE(board.target().rts());
+    EXPECT_FALSE(board.target().dtr());
+    EXPECT_EQ(1, app.ui().intValue(main, PANEL_RTSLED));
+}
+
+TEST(ConnectionOnBoard, KeysDriveTheLinesOnlyWhileThePortIsOpen) {
+    SimBoard board(10);
+    AppHarness app;
+    const int main = app.panels().main;
+    app.commit(main, PANEL_COMPORT, 10);
+    app.click(main, PANEL_DTR);
+    EXPECT_EQ(0, app.ui().intValue(main, PANEL_DTRLED));
+    app.click(main, PANEL_OPENCLOSE);
+    // The key's value is applied at the open.
+    ASSERT_TRUE(app.ui().waitUntil([&] { return board.target().dtr(); }));
+    EXPECT_EQ(1, app.ui().intValue(main, PANEL_DTRLED));
+    app.click(main, PANEL_RTS);
+    EXPECT_TRUE(app.ui().waitUntil([&] { return board.target().rts(); }));
+    app.click(main, PANEL_DTR);
+    EXPECT_TRUE(app.ui().waitUntil([&] { return !board.target().dtr(); }));
+    EXPECT_EQ(0, app.ui().intValue(main, PANEL_DTRLED));
+    EXPECT_EQ(1, app.ui().intValue(main, PANEL_RTSLED));
+}
+
+}  // namespace

@@ -166,6 +166,9 @@ bool AppHarness::waitForLogLine(const std::string& text, std::chrono::millisecon
 std::vector<std::string> AppHarness::popupTexts() const {
     std::vector<std::string> texts;
     for (const auto& popup : headless_->popups()) {
+        if (popup.kind == rte::Headless::PopupRecord::Kind::File) {
+            continue;
+        }
         texts.push_back(popup.title + "|" + popup.message);
     }
     return texts;

@@ -54,7 +54,7 @@ class AppHarness {
     std::vector<std::string> receiveBox() const;
     bool waitForStatus(const std::string& text, std::chrono::milliseconds timeout = 3s);
     bool waitForLogLine(const std::string& text, std::chrono::milliseconds timeout = 3s);
-    // Texts of the pop-ups answered so far, "title|message" each.
+    // Message pop-ups answered so far (file dialogs left out), "title|message" each.
     std::vector<std::string> popupTexts() const;
 
     // --- the program's end

@@ -72,7 +72,8 @@ int TideComm_PortOpen(int port, int flag);
 int TideComm_OpenConfig(int port, int baudRate, int parity, int byteSize, int stopBits,
                         int inputLen, int outputLen, int inputMode);
 // Never blocks longer than about three seconds: a port thread that has not ended 1000 ms after
-// its stop request is abandoned, and the buffers it may still touch are kept (not freed).
+// its stop request is abandoned; the buffers it may still touch are never freed and stay in
+// the record until the next open replaces them.
 int TideComm_Close(int port);
 void TideComm_Quit(void);
 // Fills the record's dcb from a mode text ("baud=9600 parity=N data=8 stop=1"); closed only.

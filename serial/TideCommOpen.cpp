@@ -31,12 +31,7 @@ void KeepBuffers(TideCommPortRecord* r) {
         abandonedBuffers};
 }
 
-void ClearBufferFields(TideCommPortRecord* r) {
-    r->readBuffer = nullptr;
-    r->frameBuffer = nullptr;
-    r->receiveRing = nullptr;
-    r->sendRing = nullptr;
-    r->sendChunk = nullptr;
+void ResetRingState(TideCommPortRecord* r) {
     r->receiveReadIndex = 0;
     r->receiveWriteIndex = 0;
     r->sendReadIndex = 0;
@@ -47,14 +42,23 @@ void ClearBufferFields(TideCommPortRecord* r) {
     r->endIndex = -1;
 }
 
+void ClearBufferFields(TideCommPortRecord* r) {
+    r->readBuffer = nullptr;
+    r->frameBuffer = nullptr;
+    r->receiveRing = nullptr;
+    r->sendRing = nullptr;
+    r->sendChunk = nullptr;
+    ResetRingState(r);
+}
+
 int AllocateBuffers(TideCommPortRecord* r) {
     r->readBuffer = static_cast<char*>(std::calloc(static_cast<size_t>(r->frameCapacity), 1));
     r->frameBuffer = static_cast<char*>(std::calloc(static_cast<size_t>(r->frameCapacity) + 1, 1));
     r->receiveRing = static_cast<char*>(std::calloc(static_cast<size_t>(r->inBufferSize), 1));
     r->sendRing = static_cast<char*>(std::calloc(static_cast<size_t>(r->outBufferSize), 1));
     r->sendChunk = static_cast<char*>(std::calloc(static_cast<size_t>(r->outputLen) + 1, 1));
-    r->sendChunkLength = 0;
     if (r->readBuffer && r->frameBuffer && r->receiveRing && r->sendRing && r->sendChunk) {
+        ResetRingState(r);
         return 1;
     }
     FreeBuffers(r);
@@ -266,14 +270,15 @@ int TideComm_Close(int port) {
     r->dcb.fDtrControl = DTR_CONTROL_DISABLE;
     r->dcb.fRtsControl = RTS_CONTROL_DISABLE;
 
-    if (allEnded) {
-        FreeBuffers(r);
-    } else {
-        KeepBuffers(r);
-    }
     std::free(r->errorText);
     r->errorText = nullptr;
-    ClearBufferFields(r);
+    if (allEnded) {
+        FreeBuffers(r);
+        ClearBufferFields(r);
+    } else {
+        // The abandoned thread still reads these fields; the next open replaces them.
+        KeepBuffers(r);
+    }
     return 0;
 }
 

@@ -2,6 +2,7 @@
 // user-interface thread, open failures, configuration of an open device, and clean closes.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -42,6 +43,20 @@ int ApplicationOnComm(int port) {
         TideComm_ReceiveCallback(port);
     }
     return 0;
+}
+
+// A frame checker that holds the read thread until the test lets it go.
+std::mutex gateMutex;
+std::condition_variable gateChanged;
+bool checkerEntered = false;
+bool checkerReleased = false;
+
+int BlockingCheck(int, const char*, int) {
+    std::unique_lock lock(gateMutex);
+    checkerEntered = true;
+    gateChanged.notify_all();
+    gateChanged.wait(lock, [] { return checkerReleased; });
+    return 1;
 }
 
 std::vector<std::string> Frames() {
@@ -231,6 +246,36 @@ TEST_F(PortPtyTest, TwoHundredOpensAndClosesLeaveNoThreadBehind) {
     }
     EXPECT_TRUE(
         engine_.frontEnd().waitUntil([&] { return serialtest::ThreadCount() == threadsBefore; }));
+}
+
+TEST_F(PortPtyTest, ACloseAbandonsAThreadThatDoesNotStopInTime) {
+    const int threadsBefore = serialtest::ThreadCount();
+    TideComm_InstallReceiveCallback(kPort, -1, -1, 0, -1, TakeFrame);
+    TideComm_InstallReceiveCheckCallback(kPort, BlockingCheck, 0);
+    TideComm_SetReadIntervalTimeout(kPort, 1);
+    ASSERT_EQ(TideComm_OpenConfig(kPort, 115200, 0, 8, 0, 512, 512, 1), 0);
+    pty_.write("stuck");
+    {
+        std::unique_lock lock(gateMutex);
+        ASSERT_TRUE(
+            gateChanged.wait_for(lock, std::chrono::seconds(5), [] { return checkerEntered; }));
+    }
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(TideComm_Close(kPort), 0);
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(took, std::chrono::milliseconds(900));
+    EXPECT_LT(took, std::chrono::milliseconds(3500));
+    EXPECT_EQ(TideComm_GetPortOpen(kPort), 0);
+    {
+        std::lock_guard lock(gateMutex);
+        checkerReleased = true;
+    }
+    gateChanged.notify_all();
+    EXPECT_TRUE(
+        engine_.frontEnd().waitUntil([&] { return serialtest::ThreadCount() == threadsBefore; }));
+    // The abandoned thread's last steps (closing its events) take the kernel layer's lock;
+    // taking it here orders them before whatever the next test does to the record.
+    CloseHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <string_view>
 
 namespace chipload::rfc2217 {
 

@@ -196,7 +196,7 @@ TelnetLink::Status TelnetLink::send(std::span<const std::uint8_t> data, std::siz
             ++written;
         }
         if (status != Status::Ok) {
-            return status == Status::TimedOut ? Status::Failed : status;
+            return status;
         }
     }
     return Status::Ok;

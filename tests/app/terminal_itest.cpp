@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "ChipLoad.h"
+#include "app_harness.h"
+#include "pty_pair.h"
+
+namespace {
+
+using apptest::AppHarness;
+using namespace std::chrono_literals;
+
+const char kTooLong[] = "发送内容超过发送缓冲区（4096字节），未发送！！！";
+
+class Terminal : public ::testing::Test {
+  protected:
+    chipload::test::PtyPair pty;
+    std::unique_ptr<AppHarness> app;
+    int main = 0;
+    int term = 0;
+
+    // Opens COM3 for the terminal in the given input mode (1 hexadecimal).
+    void open(int inputMode = 1) {
+        apptest::MapPort(3, pty.slavePath());
+        app = std::make_unique<AppHarness>();
+        main = app->panels().main;
+        term = app->panels().term;
+        app->ui().setValue(term, TABTERM_MODE, inputMode);
+        app->commit(main, PANEL_COMPORT, 3);
+        app->click(main, PANEL_OPENCLOSE);
+        ASSERT_EQ(1, app->ui().intValue(main, PANEL_OPENLED));
+    }
+    std::string send(const std::string& text, int hex, int lf = 0, int cr = 0) {
+        app->ui().setValue(term, TABTERM_SENDHEX, hex);
+        app->ui().setValue(term, TABTERM_ADDLF, lf);
+        app->ui().setValue(term, TABTERM_ADDCR, cr);
+        app->ui().setValue(term, TABTERM_SEND, text);
+        app->click(term, TABTERM_SENDBUTTON);
+        return pty.read(8192, 150ms);
+    }
+    bool receiveBoxEndsWith(const std::string& line) {
+        return app->ui().waitUntil(
+            [&] {
+                const auto lines = app->receiveBox();
+                return !lines.empty() && lines.back() == line;
+            },
+            2s);
+    }
+};
+
+TEST_F(Terminal, HexDigitsPairUpAndEverythingElseIsSkipped) {
+    open();
+    EXPECT_EQ(std::string("\x01\x02\x0A\xFF", 4), send("01 02 0a FF", 1));
+    EXPECT_EQ("\x12", send("1 2", 1));
+    EXPECT_EQ("\x01", send("0x12", 1));
+    EXPECT_EQ("\xAB", send("ABC", 1));
+    EXPECT_EQ("", send("x", 1));
+    EXPECT_EQ("", send("", 1));
+}
+
+TEST_F(Terminal, TextGetsTheChosenLineEndsLineFeedFirst) {
+    open();
+    EXPECT_EQ("AT\n\r", send("AT", 0, 1, 1));
+    EXPECT_EQ("AT\r", send("AT", 0, 0, 1));
+    EXPECT_EQ("AT\n", send("AT", 0, 1, 0));
+    EXPECT_EQ("AT", send("AT", 0));
+    EXPECT_EQ("", send("", 0, 1, 1));
+}
+
+TEST_F(Terminal, TextLongerThanTheSendBufferIsRefusedWhole) {
+    open();
+    const std::string fits(4093, 'a');
+    EXPECT_EQ(fits + "\n\r", send(fits, 0, 1, 1));
+    EXPECT_NE(kTooLong, app->status());
+    EXPECT_EQ("", send(fits + "a", 0, 1, 1));
+    EXPECT_EQ(kTooLong, app->status());
+    EXPECT_EQ("", send(std::string(5000, 'b'), 0));
+    EXPECT_EQ("", send(std::string(5000, '1'), 1));
+    EXPECT_EQ(kTooLong, app->status());
+    // Without line ends the buffer takes 4095 characters.
+    EXPECT_EQ(fits + "aa", send(fits + "aa", 0));
+}
+
+TEST_F(Terminal, PeriodicSendingFollowsTheSwitchAndTheInterval) {
+    open();
+    app->ui().setValue(term, TABTERM_SEND, std::string("P"));
+    app->commit(term, TABTERM_INTERVAL, 0.05);
+    EXPECT_EQ("", pty.read(1, 300ms));
+    app->click(term, TABTERM_AUTOSEND);
+    ASSERT_EQ(1, app->ui().intValue(term, TABTERM_AUTOSEND));
+    const std::string sent = pty.read(100, 600ms);
+    EXPECT_GE(sent.size(), 4u);
+    EXPECT_EQ(std::string(sent.size(), 'P'), sent);
+    app->click(term, TABTERM_AUTOSEND);
+    pty.read(100, 100ms);  // a tick may have been under way
+    EXPECT_EQ("", pty.read(1, 300ms));
+}
+
+TEST_F(Terminal, CountersCountAndClearToZero) {
+    open();
+    send("AT", 0, 1, 1);
+    EXPECT_EQ(4, app->ui().intValue(term, TABTERM_TXCOUNT));
+    app->click(term, TABTERM_CLEARTXCOUNT);
+    EXPECT_EQ(0, app->ui().intValue(term, TABTERM_TXCOUNT));
+    send("01 02", 1);
+    EXPECT_EQ(2, app->ui().intValue(term, TABTERM_TXCOUNT));
+
+    pty.write("ABC");
+    ASSERT_TRUE(receiveBoxEndsWith("414243"));
+    EXPECT_TRUE(
+        app->ui().waitUntil([&] { return app->ui().intValue(term, TABTERM_RXCOUNT) == 3; }));
+    app->click(term, TABTERM_CLEARRXCOUNT);
+    EXPECT_EQ(0, app->ui().intValue(term, TABTERM_RXCOUNT));
+    pty.write("DE");
+    ASSERT_TRUE(receiveBoxEndsWith("4445"));
+    EXPECT_TRUE(
+        app->ui().waitUntil([&] { return app->ui().intValue(term, TABTERM_RXCOUNT) == 2; }));
+}
+
+TEST_F(Terminal, DisplaySwitchHidesReceivedDataAndItsLedFollows) {
+    open();
+    pty.write("\x01\xFE");
+    ASSERT_TRUE(receiveBoxEndsWith("01FE"));
+    app->click(term, TABTERM_DISPLAY);
+    EXPECT_EQ(0, app->ui().intValue(term, TABTERM_DISPLAYLED));
+    pty.write("\x33");
+    std::this_thread::sleep_for(300ms);
+    app->ui().waitIdle();
+    EXPECT_EQ(std::vector<std::string>{"01FE"}, app->receiveBox());
+    app->click(term, TABTERM_DISPLAY);
+    EXPECT_EQ(1, app->ui().intValue(term, TABTERM_DISPLAYLED));
+    pty.write("\x44");
+    EXPECT_TRUE(receiveBoxEndsWith("44"));
+
+    app->click(term, TABTERM_CLEARRECEIVE);
+    EXPECT_TRUE(app->receiveBox().empty());
+    app->ui().setValue(term, TABTERM_SEND, std::string("keep?"));
+    app->click(term, TABTERM_CLEARSEND);
+    EXPECT_EQ("", app->ui().text(term, TABTERM_SEND));
+}
+
+TEST_F(Terminal, TextModeShowsEachLineWithoutItsLineEnd) {
+    open(0);
+    pty.write("hello\n\r");
+    ASSERT_TRUE(receiveBoxEndsWith("hello"));
+    // A run of a single byte has nothing before its line end.
+    app->click(term, TABTERM_CLEARRECEIVE);
+    pty.write("\r");
+    EXPECT_TRUE(app->ui().waitUntil([&] { return app->receiveBox().size() == 1; }, 2s));
+    EXPECT_EQ(std::vector<std::string>{""}, app->receiveBox());
+    pty.write("ok\n\r");
+    EXPECT_TRUE(receiveBoxEndsWith("ok"));
+}
+
+TEST_F(Terminal, NothingIsSentWithoutAPort) {
+    apptest::MapPort(3, pty.slavePath());
+    app = std::make_unique<AppHarness>();
+    term = app->panels().term;
+    EXPECT_EQ("", send("AT", 0, 1, 1));
+    EXPECT_EQ("", send("55", 1));
+}
+
+}  // namespace

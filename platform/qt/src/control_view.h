@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QLabel>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+#include "rte_frontend.h"
+
+namespace rte_qt {
+
+// One control of a panel drawn as Qt widgets. The view never keeps state of
+// its own beyond what it needs to apply model changes incrementally: every
+// refresh re-reads a copy of the control from the model.
+class ControlView {
+  public:
+    ControlView(int panel, int control) : panel_(panel), control_(control) {}
+    virtual ~ControlView() = default;
+    ControlView(const ControlView&) = delete;
+    ControlView& operator=(const ControlView&) = delete;
+
+    int panel() const { return panel_; }
+    int control() const { return control_; }
+
+    // Value and attributes (dimmed, visible, label, limits, ...).
+    void refresh(const rte::ControlInfo& info);
+    // Text boxes: fetch lines the window does not show yet.
+    virtual void syncLines() {}
+    // Text boxes: apply the first visible line.
+    virtual void scrollTo(const rte::ControlInfo&) {}
+
+  protected:
+    // Widgets belong to the panel widget; the view only points at them.
+    void setBody(QWidget* body) { body_ = body; }
+    void setCaption(QLabel* caption) { caption_ = caption; }
+    QWidget* body() const { return body_; }
+    virtual void refreshValue(const rte::ControlInfo& info) = 0;
+    // The caption text, for controls that show it on the body itself.
+    virtual void showLabel(const QString& label);
+
+  private:
+    int panel_;
+    int control_;
+    QPointer<QWidget> body_;
+    QPointer<QLabel> caption_;
+};
+
+// Builds the page panels of a tab control (they are panels of their own).
+using PageFactory = std::function<QWidget*(int pageHandle, QWidget* parent)>;
+
+// Creates the widgets of a control on parent; null for controls that are
+// never drawn (timer controls).
+std::unique_ptr<ControlView> makeControlView(const rte::ControlInfo& info, QWidget* parent,
+                                             const PageFactory& pages);
+
+}  // namespace rte_qt

@@ -1,0 +1,92 @@
+#include "panel_view.h"
+
+#include <QCloseEvent>
+
+namespace rte_qt {
+
+std::unique_ptr<PanelView> PanelView::createWindow(int panel, PanelIndex& index) {
+    const auto info = rte::Panel(panel);
+    if (!info) {
+        return nullptr;
+    }
+    std::unique_ptr<PanelView> view(new PanelView(*info, index, nullptr));
+    view->setWindowTitle(QString::fromStdString(info->title));
+    view->setFixedSize(info->width, info->height);
+    return view;
+}
+
+PanelView* PanelView::createPage(int panel, PanelIndex& index, QWidget* parent) {
+    const auto info = rte::Panel(panel);
+    if (!info) {
+        // A page discarded while its parent was being drawn: an empty page.
+        return new PanelView(rte::PanelInfo{}, index, parent);
+    }
+    return new PanelView(*info, index, parent);
+}
+
+PanelView::PanelView(const rte::PanelInfo& info, PanelIndex& index, QWidget* parent)
+    : QWidget(parent),
+      handle_(info.handle),
+      hasCloseCallback_(info.hasCloseCallback),
+      index_(index) {
+    setObjectName(QString::fromStdString(info.constant));
+    if (handle_ != 0) {
+        index_[handle_] = this;
+    }
+    const PageFactory pages = [&index](int page, QWidget* tabs) {
+        return createPage(page, index, tabs);
+    };
+    for (const int id : info.controls) {
+        const auto control = rte::Control(handle_, id);
+        if (!control) {
+            continue;
+        }
+        auto view = makeControlView(*control, this, pages);
+        if (!view) {
+            continue;
+        }
+        view->refresh(*control);
+        view->syncLines();
+        view->scrollTo(*control);
+        controls_[id] = std::move(view);
+    }
+}
+
+PanelView::~PanelView() {
+    // Pages are children and go with this widget; each unregisters itself.
+    if (handle_ != 0) {
+        index_.erase(handle_);
+    }
+}
+
+void PanelView::apply(const ControlUpdate& update) {
+    const auto found = controls_.find(update.control);
+    if (found == controls_.end()) {
+        return;
+    }
+    ControlView& view = *found->second;
+    const auto info = rte::Control(handle_, update.control);
+    if (!info) {
+        return;
+    }
+    if (update.state) {
+        view.refresh(*info);
+    }
+    if (update.lines) {
+        view.syncLines();
+    }
+    if (update.scroll) {
+        view.scrollTo(*info);
+    }
+}
+
+void PanelView::closeEvent(QCloseEvent* event) {
+    // The program decides whether its window closes; the close button only
+    // tells the panel's close callback.
+    event->ignore();
+    if (hasCloseCallback_) {
+        rte::UserClosePanel(handle_);
+    }
+}
+
+}  // namespace rte_qt

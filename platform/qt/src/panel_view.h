@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "change_queue.h"
+#include "control_view.h"
+
+namespace rte_qt {
+
+class PanelView;
+// Every panel drawn, pages included, by handle.
+using PanelIndex = std::unordered_map<int, PanelView*>;
+
+// A panel drawn from the model: a window for a top-level panel, a page
+// widget inside a tab control for a tab page. Controls sit where the panel
+// file puts them, in file order.
+class PanelView final : public QWidget {
+  public:
+    // Builds the panel and, through its tab controls, its pages. Returns
+    // null when the panel is no longer in the model.
+    static std::unique_ptr<PanelView> createWindow(int panel, PanelIndex& index);
+
+    ~PanelView() override;
+
+    int handle() const { return handle_; }
+    void apply(const ControlUpdate& update);
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    PanelView(const rte::PanelInfo& info, PanelIndex& index, QWidget* parent);
+    static PanelView* createPage(int panel, PanelIndex& index, QWidget* parent);
+
+    int handle_;
+    bool hasCloseCallback_;
+    PanelIndex& index_;
+    std::unordered_map<int, std::unique_ptr<ControlView>> controls_;
+};
+
+}  // namespace rte_qt

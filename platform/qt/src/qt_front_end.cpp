@@ -1,0 +1,206 @@
+#include "qt_front_end.h"
+
+#include <QFont>
+#include <QFontDatabase>
+#include <QThread>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "popups.h"
+#include "rte_qt.h"
+
+namespace rte_qt {
+
+QtFrontEnd::QtFrontEnd(std::unique_ptr<QApplication> ownedApp)
+    : ownedApp_(std::move(ownedApp)), context_(std::make_unique<QObject>()), changes_([this] {
+          QMetaObject::invokeMethod(
+              context_.get(), [this] { flushChanges(); }, Qt::QueuedConnection);
+      }) {}
+
+QtFrontEnd::~QtFrontEnd() {
+    windows_.clear();
+}
+
+bool QtFrontEnd::start() {
+    return onWindowThreadBlocking([] {
+        // The panel's texts are Chinese: prefer a CJK face over whatever the
+        // platform picks first, at a size the panel layout was drawn for.
+        QFont font = QApplication::font();
+        font.setFamilies({QStringLiteral("Noto Sans CJK SC"), font.family()});
+        font.setPixelSize(12);
+        QApplication::setFont(font);
+        return true;
+    });
+}
+
+void QtFrontEnd::stop() {
+    onWindowThreadBlocking([this] {
+        windows_.clear();
+        windowHandle_ = 0;
+        return 0;
+    });
+}
+
+void QtFrontEnd::runLoop() {
+    QEventLoop loop;
+    loop_ = &loop;
+    // Events queued before the loop started were announced to nobody.
+    wake();
+    loop.exec();
+    loop_ = nullptr;
+}
+
+void QtFrontEnd::quitLoop() {
+    // Queued even on the window's thread: the loop may not have started yet,
+    // and a callback asking to quit finishes before the loop ends.
+    QMetaObject::invokeMethod(
+        context_.get(),
+        [this] {
+            if (loop_) {
+                loop_->quit();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void QtFrontEnd::wake() {
+    if (wakePending_.exchange(true)) {
+        return;
+    }
+    QMetaObject::invokeMethod(
+        context_.get(),
+        [this] {
+            wakePending_ = false;
+            rte::PumpEvents();
+        },
+        Qt::QueuedConnection);
+}
+
+void QtFrontEnd::processFrontEndEvents() {
+    QCoreApplication::processEvents();
+}
+
+void QtFrontEnd::changed(const rte::Change& change) {
+    changes_.add(change);
+}
+
+void QtFrontEnd::flushChanges() {
+    const UpdateBatch batch = changes_.take();
+    for (const rte::Change& change : batch.panelChanges) {
+        applyPanelChange(change);
+    }
+    for (const ControlUpdate& update : batch.controls) {
+        const auto view = index_.find(update.panel);
+        if (view != index_.end()) {
+            view->second->apply(update);
+        }
+    }
+}
+
+void QtFrontEnd::applyPanelChange(const rte::Change& change) {
+    if (change.kind == rte::ChangeKind::PanelDiscarded) {
+        windows_.erase(change.panel);
+        return;
+    }
+    const auto info = rte::Panel(change.panel);
+    if (!info || info->parentPanel != 0) {
+        // Pages are drawn inside their parent's window.
+        return;
+    }
+    auto& window = windows_[change.panel];
+    if (!window) {
+        window = PanelView::createWindow(change.panel, index_);
+        if (!window) {
+            windows_.erase(change.panel);
+            return;
+        }
+    }
+    if (window->isVisible()) {
+        window->raise();
+    } else {
+        window->show();
+    }
+    if (windowHandle_ == 0) {
+        windowHandle_ = static_cast<std::intptr_t>(window->winId());
+    }
+}
+
+QWidget* QtFrontEnd::dialogParent() const {
+    if (QWidget* active = QApplication::activeWindow()) {
+        return active;
+    }
+    for (const auto& [handle, window] : windows_) {
+        if (window->isVisible()) {
+            return window.get();
+        }
+    }
+    return nullptr;
+}
+
+bool QtFrontEnd::onWindowThread() const {
+    return QThread::currentThread() == context_->thread();
+}
+
+template <typename Task>
+auto QtFrontEnd::onWindowThreadBlocking(Task task) -> decltype(task()) {
+    if (onWindowThread()) {
+        return task();
+    }
+    decltype(task()) result{};
+    QMetaObject::invokeMethod(
+        context_.get(), [&] { result = task(); }, Qt::BlockingQueuedConnection);
+    return result;
+}
+
+template <typename Popup>
+auto QtFrontEnd::runPopup(Popup popup) -> decltype(popup(nullptr)) {
+    return onWindowThreadBlocking([&] {
+        // Window changes made while the caller composed the pop-up show
+        // before it does.
+        flushChanges();
+        return popup(dialogParent());
+    });
+}
+
+void QtFrontEnd::messagePopup(const rte::MessageRequest& request) {
+    runPopup([&](QWidget* parent) {
+        showMessagePopup(request, parent);
+        return 0;
+    });
+}
+
+rte::GenericAnswer QtFrontEnd::genericMessagePopup(const rte::GenericRequest& request) {
+    return runPopup([&](QWidget* parent) { return showGenericPopup(request, parent); });
+}
+
+rte::FileAnswer QtFrontEnd::fileSelectPopup(const rte::FileRequest& request) {
+    return runPopup([&](QWidget* parent) { return showFilePopup(request, parent); });
+}
+
+void QtFrontEnd::beep() {
+    QMetaObject::invokeMethod(
+        context_.get(), [] { QApplication::beep(); }, Qt::QueuedConnection);
+}
+
+std::intptr_t QtFrontEnd::windowHandle() const {
+    return windowHandle_;
+}
+
+}  // namespace rte_qt
+
+int RTE_InstallQtFrontEnd(int* argc, char** argv) {
+    if (!qEnvironmentVariableIsSet("DISPLAY") && !qEnvironmentVariableIsSet("WAYLAND_DISPLAY") &&
+        !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+        std::fprintf(stderr,
+                     "ChipLoad: no display to draw the window on; set DISPLAY (or "
+                     "QT_QPA_PLATFORM=offscreen to run without one)\n");
+        return -1;
+    }
+    std::unique_ptr<QApplication> app;
+    if (QApplication::instance() == nullptr) {
+        app = std::make_unique<QApplication>(*argc, argv);
+    }
+    RTE_InstallFrontEnd(std::make_shared<rte_qt::QtFrontEnd>(std::move(app)));
+    return 0;
+}

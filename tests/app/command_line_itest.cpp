@@ -1,0 +1,105 @@
+// The chipload executable as a user or a script starts it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "temp_files.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Result {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadAll(int fd) {
+    std::string text;
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0) {
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    return text;
+}
+
+// Runs the program with arguments; sends SIGTERM after `termAfter` when set.
+Result RunChipload(const std::string& program, std::vector<std::string> arguments,
+                   std::chrono::milliseconds termAfter = 0ms) {
+    int out[2];
+    int err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) {
+        throw std::runtime_error("pipe");
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        close(out[0]);
+        close(err[0]);
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (auto& argument : arguments) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    if (termAfter > 0ms) {
+        std::this_thread::sleep_for(termAfter);
+        kill(child, SIGTERM);
+    }
+    Result result;
+    result.out = ReadAll(out[0]);
+    result.err = ReadAll(err[0]);
+    close(out[0]);
+    close(err[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+TEST(CommandLine, HelpAndBadArguments) {
+    const auto help = RunChipload(CHIPLOAD_EXECUTABLE, {"--help"});
+    EXPECT_EQ(0, help.exitCode);
+    EXPECT_NE(std::string::npos, help.out.find("--com N=DEVICE"));
+    const auto unknown = RunChipload(CHIPLOAD_EXECUTABLE, {"--frobnicate"});
+    EXPECT_EQ(2, unknown.exitCode);
+    EXPECT_NE(std::string::npos, unknown.err.find("--frobnicate"));
+    const auto badMap = RunChipload(CHIPLOAD_EXECUTABLE, {"--com", "11=/dev/null"});
+    EXPECT_EQ(2, badMap.exitCode);
+    EXPECT_NE(std::string::npos, badMap.err.find("11=/dev/null"));
+}
+
+TEST(CommandLine, HeadlessRunQuitsCleanlyOnSigterm) {
+    const auto run =
+        RunChipload(CHIPLOAD_EXECUTABLE, {"--headless", "--com", "2=/dev/null"}, 1500ms);
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    // Both confirmations were asked and answered on standard output.
+    EXPECT_NE(std::string::npos, run.out.find("请您确认是否退出(Y/N)?"));
+    EXPECT_NE(std::string::npos, run.out.find("请您再次确认是否退出(Y/N)?"));
+}
+
+TEST(CommandLine, MissingPanelFileFailsWithTheReason) {
+    apptest::TempDir dir;
+    const auto copy = dir.path() / "chipload";
+    std::filesystem::copy_file(CHIPLOAD_EXECUTABLE, copy);
+    const auto run = RunChipload(copy.string(), {"--headless"});
+    EXPECT_EQ(1, run.exitCode);
+    EXPECT_NE(std::string::npos, run.err.find("start-up failed"));
+    EXPECT_NE(std::string::npos, run.err.find("ChipLoad.uir"));
+}
+
+}  // namespace

@@ -76,13 +76,18 @@ int clampToInt(double v) {
 
 // Entry fields and indicators carry their caption above them; the panel
 // file places the control itself, so the caption sits just over its top edge.
-QLabel* captionAbove(const rte::ControlInfo& info, QWidget* parent) {
+QLabel* captionAbove(const rte::ControlInfo& info, QWidget* parent, bool centred = false) {
     if (info.label.empty()) {
         return nullptr;
     }
     auto* caption = new QLabel(QString::fromStdString(info.label), parent);
-    const int height = caption->sizeHint().height();
-    caption->setGeometry(info.left, info.top - height - 1, std::max(info.width, 160), height);
+    const QSize hint = caption->sizeHint();
+    const int width = std::max(info.width, hint.width());
+    const int left = centred ? info.left + (info.width - width) / 2 : info.left;
+    caption->setGeometry(left, info.top - hint.height() - 1, width, hint.height());
+    if (centred) {
+        caption->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+    }
     return caption;
 }
 
@@ -286,14 +291,7 @@ class LedView final : public ControlView {
         led_->setObjectName(QString::fromStdString(info.constant));
         led_->setOnColor(ledColor(info.style));
         setBody(led_);
-        if (!info.label.empty()) {
-            // An LED's caption reads to its right, centred on the lamp.
-            auto* caption = new QLabel(QString::fromStdString(info.label), parent);
-            const int height = std::max(caption->sizeHint().height(), side);
-            caption->setGeometry(rect.left() + side + 4, rect.top() + (side - height) / 2,
-                                 caption->sizeHint().width() + 4, height);
-            setCaption(caption);
-        }
+        setCaption(captionAbove(info, parent, true));
     }
 
   protected:
@@ -316,6 +314,15 @@ class ToggleView final : public ControlView {
         button_->setObjectName(QString::fromStdString(info.constant));
         connectClick(button_, info);
         setBody(button_);
+        // With texts for its two states the button shows those and the
+        // caption goes above; without, the caption is the button's text.
+        if (hasStateTexts(info)) {
+            setCaption(captionAbove(info, parent));
+        }
+    }
+
+    static bool hasStateTexts(const rte::ControlInfo& info) {
+        return !info.onText.empty() || !info.offText.empty();
     }
 
     static void connectClick(QAbstractButton* button, const rte::ControlInfo& info) {
@@ -329,9 +336,9 @@ class ToggleView final : public ControlView {
     void refreshValue(const rte::ControlInfo& info) override {
         const bool on = intOf(info.value) != 0;
         button_->setChecked(on);
-        const std::string& stateText = on ? info.onText : info.offText;
-        button_->setText(
-            mnemonicLabel(QString::fromStdString(stateText.empty() ? info.label : stateText)));
+        const std::string& text =
+            hasStateTexts(info) ? (on ? info.onText : info.offText) : info.label;
+        button_->setText(mnemonicLabel(QString::fromStdString(text)));
     }
 
   private:
@@ -346,15 +353,14 @@ class SwitchView final : public ControlView {
         box_->setObjectName(QString::fromStdString(info.constant));
         ToggleView::connectClick(box_, info);
         setBody(box_);
+        setCaption(captionAbove(info, parent));
     }
 
   protected:
     void refreshValue(const rte::ControlInfo& info) override {
         const bool on = intOf(info.value) != 0;
         box_->setChecked(on);
-        const std::string& stateText = on ? info.onText : info.offText;
-        box_->setText(mnemonicLabel(
-            QString::fromStdString(stateText.empty() ? info.label : info.label + " " + stateText)));
+        box_->setText(QString::fromStdString(on ? info.onText : info.offText));
     }
 
   private:
@@ -414,6 +420,7 @@ class LabelView final : public ControlView {
         label_->setGeometry(rectOf(info));
         label_->setObjectName(QString::fromStdString(info.constant));
         label_->setWordWrap(true);
+        label_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         setBody(label_);
     }
 

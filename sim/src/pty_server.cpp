@@ -21,13 +21,14 @@ namespace {
 // Output nobody reads stays in the pseudo-terminal; beyond this much more
 // it is thrown away, as a serial line with nobody listening would.
 constexpr std::size_t max_unsent = 64 * 1024;
-constexpr Duration hang_up_grace = std::chrono::milliseconds(100);
+constexpr Duration hang_up_grace = std::chrono::milliseconds(250);
 
 }  // namespace
 
 struct PtyServer::Impl {
     Impl(Target& t, std::uint32_t b) : target(t), baud(b) {}
 
+    // Opens a new pseudo-terminal and retires the current one, if any.
     void open_terminal();
     void close_terminal();
     void run();
@@ -74,20 +75,25 @@ void PtyServer::Impl::open_terminal() {
     ::tcsetattr(s.get(), TCSANOW, &raw);
     if (!link.empty()) {
         struct stat old {};
-        if (::lstat(link.c_str(), &old) == 0) {
-            if (!S_ISLNK(old.st_mode)) {
-                throw std::runtime_error(link + " exists and is not a symbolic link");
-            }
-            ::unlink(link.c_str());
+        if (::lstat(link.c_str(), &old) == 0 && !S_ISLNK(old.st_mode)) {
+            throw std::runtime_error(link + " exists and is not a symbolic link");
         }
-        if (::symlink(name.data(), link.c_str()) != 0) {
+        // Made aside and renamed over the old one: the link never dangles.
+        const std::string fresh = link + ".new";
+        ::unlink(fresh.c_str());
+        if (::symlink(name.data(), fresh.c_str()) != 0 ||
+            ::rename(fresh.c_str(), link.c_str()) != 0) {
             throw_errno("symlink " + link);
         }
     }
+    {
+        std::lock_guard lock(path_mutex);
+        path = name.data();
+    }
+    // Replacing the descriptors closes an old terminal only now, so whoever
+    // sees it hang up finds the new path already in place.
     master = std::move(m);
     slave = std::move(s);
-    std::lock_guard lock(path_mutex);
-    path = name.data();
 }
 
 void PtyServer::Impl::close_terminal() {
@@ -145,7 +151,6 @@ void PtyServer::Impl::run() {
             // pseudo-terminal takes its place (and the symlink follows it).
             hang_up_at.reset();
             unsent.clear();
-            close_terminal();
             try {
                 open_terminal();
             } catch (const std::exception&) {

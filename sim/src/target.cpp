@@ -1,6 +1,7 @@
 #include "stm32sim/target.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <deque>
 #include <mutex>
 
@@ -60,6 +61,11 @@ struct Target::State {
     void put(std::span<const std::uint8_t> bytes, TimePoint start);
     void pump_greeting(TimePoint now);
     void on_byte(std::uint8_t byte, TimePoint at);
+    void log(const std::string& text) const {
+        if (config.log) {
+            config.log(text);
+        }
+    }
 
     mutable std::mutex mutex;
     TargetConfig config;
@@ -93,7 +99,9 @@ void Target::State::boot(TimePoint at) {
     }
     if (boot0_high()) {
         mode = Mode::bootloader;
+        log("reset: BOOT0 high, bootloader waits for 0x7F");
     } else {
+        log("reset: BOOT0 low, boot from flash");
         start_application(at, flash_base);
     }
 }
@@ -107,6 +115,11 @@ void Target::State::start_application(TimePoint at, std::uint32_t vector_table) 
     mode = Mode::application;
     application_vectors = vector_table;
     next_greeting = at;
+    char text[96];
+    std::snprintf(
+        text, sizeof text, "application at 0x%08X: %s", vector_table,
+        vector_table_plausible() ? "vector table found, greeting" : "no vector table, silent");
+    log(text);
 }
 
 // Initial stack pointer inside RAM (its end included) and a Thumb reset
@@ -160,9 +173,7 @@ void Target::State::schedule(const Reply& reply, TimePoint at) {
         if (lost) {
             record.text += " [reply lost]";
         }
-        if (config.log) {
-            config.log(record.text);
-        }
+        log(record.text);
         records.push_back(std::move(record));
     }
     switch (reply.then) {
@@ -200,9 +211,7 @@ void Target::State::on_byte(std::uint8_t byte, TimePoint at) {
     const bool idle = config.resync_after_idle && at - last_activity >= *config.resync_after_idle;
     last_activity = std::max(last_activity, at);
     if (idle && byte == sync_byte && !(mode == Mode::bootloader && !bootloader.synchronised())) {
-        if (config.log) {
-            config.log("new session after idle line");
-        }
+        log("new session after idle line");
         bootloader.restart();
         mode = Mode::bootloader;
     }

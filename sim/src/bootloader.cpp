@@ -280,8 +280,10 @@ std::vector<Reply> Bootloader::on_address() {
             return replies;
         }
         default: {
+            // Option bytes are written as a whole block, from its start.
             const bool writable =
-                (area == Area::flash && address_ % 2 == 0) || area == Area::option_bytes ||
+                (area == Area::flash && address_ % 2 == 0) ||
+                (area == Area::option_bytes && address_ == option_bytes_address) ||
                 (area == Area::ram && address_ >= ram_base + bootloader_ram_bytes);
             if (!writable) {
                 return refuse("address not writable");
@@ -340,10 +342,12 @@ std::vector<Reply> Bootloader::on_write_data() {
     const std::uint32_t whole_words = length & ~std::uint32_t{3};
     const auto result = memory_.program_flash(address_, data.first(whole_words));
     const Duration busy = halfword_program_time * result.halfwords_programmed;
-    Reply reply =
-        result.hit_protected_page
-            ? finish({nack}, false, "write protected")
-            : finish({ack}, true, whole_words < length ? "last partial word not programmed" : "");
+    // Write-protected sectors are skipped without an error, as AN3155 warns.
+    std::string detail = whole_words < length ? "last partial word not programmed" : "";
+    if (result.hit_protected_page) {
+        detail += std::string(detail.empty() ? "" : ", ") + "protected sectors kept";
+    }
+    Reply reply = finish({ack}, true, detail);
     reply.busy = busy;
     return {reply};
 }
@@ -356,10 +360,9 @@ std::vector<Reply> Bootloader::on_global_erase() {
     if (faults_.refuse_reply()) {
         return refuse("refused (fault)");
     }
-    if (!memory_.mass_erase()) {
-        return refuse("write protected");
-    }
-    Reply reply = finish({ack}, true, "mass erase");
+    // As with writes, protected sectors are skipped without an error.
+    const bool all = memory_.mass_erase();
+    Reply reply = finish({ack}, true, all ? "mass erase" : "mass erase, protected sectors kept");
     reply.busy = mass_erase_time;
     return {reply};
 }
@@ -390,7 +393,7 @@ std::vector<Reply> Bootloader::on_page_erase() {
             blocked = true;
         }
     }
-    Reply reply = blocked ? finish({nack}, false, "write protected") : finish({ack}, true, "");
+    Reply reply = finish({ack}, true, blocked ? "protected pages kept" : "");
     reply.busy = page_erase_time * erased;
     return {reply};
 }

@@ -116,13 +116,11 @@ bool Memory::erase_page(std::uint32_t page) {
 }
 
 bool Memory::mass_erase() {
-    for (std::uint32_t sector = 0; sector < sector_count(); ++sector) {
-        if ((write_protection() & (1u << sector)) == 0) {
-            return false;
-        }
+    bool skipped = false;
+    for (std::uint32_t page = 0; page < product_.page_count(); ++page) {
+        skipped = !erase_page(page) || skipped;
     }
-    erase_all();
-    return true;
+    return !skipped;
 }
 
 void Memory::erase_all() {

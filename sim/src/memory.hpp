@@ -41,7 +41,8 @@ class Memory {
     void load_flash(std::uint32_t offset, std::span<const std::uint8_t> bytes);
     // false (and nothing erased) when the page is protected.
     bool erase_page(std::uint32_t page);
-    // false (and nothing erased) when any sector is protected.
+    // Erases every page outside the protected sectors; false when some
+    // were protected.
     bool mass_erase();
     // Mass erase regardless of write protection (readout unprotect).
     void erase_all();

@@ -58,15 +58,17 @@ TEST_F(Flash, WriteProtectionBlocksWritesAndErasesUntilUnprotected) {
     const std::uint64_t resets = target.reset_count();
     ASSERT_EQ(talk(target, {0x7F}), Bytes{ack});
 
-    // Sector 1 = bytes 4096..8191 (pages 4 to 7 of 1 KiB).
-    EXPECT_EQ(write(flash_base + 4096, {1, 2, 3, 4}), (Bytes{ack, ack, nack}));
-    EXPECT_EQ(at(flash_base + 4096, 4), (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
-    EXPECT_EQ(write(flash_base, {1, 2, 3, 4}), (Bytes{ack, ack, ack}));
-    target.load_flash(flash_base + 4096, Bytes{0, 0});
-    EXPECT_EQ(talk(target, command(0x43) + block({0, 4})), (Bytes{ack, nack}));
-    EXPECT_EQ(at(flash_base, 1), Bytes{0xFF}) << "unprotected pages of the list are erased";
+    // Sector 1 = bytes 4096..8191 (pages 4 to 7 of 1 KiB). Protected
+    // sectors are skipped without an error.
+    EXPECT_EQ(write(flash_base + 4092, {1, 2, 3, 4, 5, 6, 7, 8}), (Bytes{ack, ack, ack}));
+    EXPECT_EQ(at(flash_base + 4092, 8), (Bytes{1, 2, 3, 4, 0xFF, 0xFF, 0xFF, 0xFF}));
+    target.load_flash(flash_base, Bytes(8192, 0x00));
+    EXPECT_EQ(talk(target, command(0x43) + block({0, 4})), (Bytes{ack, ack}));
+    EXPECT_EQ(at(flash_base, 1), Bytes{0xFF});
     EXPECT_EQ(at(flash_base + 4096, 1), Bytes{0x00});
-    EXPECT_EQ(talk(target, command(0x43) + Bytes{0xFF, 0x00}), (Bytes{ack, nack}));
+    EXPECT_EQ(talk(target, command(0x43) + Bytes{0xFF, 0x00}), (Bytes{ack, ack}));
+    EXPECT_EQ(at(flash_base + 4095, 2), (Bytes{0xFF, 0x00})) << "mass erase keeps them too";
+    EXPECT_EQ(at(flash_base + 8192, 1), Bytes{0xFF});
     EXPECT_EQ(talk(target, command(0x63) + block({16})), (Bytes{ack, nack}))
         << "64 KiB: sectors 0-15";
 
@@ -101,6 +103,9 @@ TEST_F(Flash, ReadoutProtectionRefusesAccessUntilUnprotectErasesEverything) {
 TEST_F(Flash, WritingTheOptionBytesReprogramsThemAndResets) {
     // RDP 0xA5 kept, WRP0 = 0xFE: sector 0 protected.
     const Bytes options{0xA5, 0x5A, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFE, 0x01};
+    EXPECT_EQ(talk(target, command(0x31) + address_frame(option_bytes_address + 8)),
+              (Bytes{ack, nack}))
+        << "only a write of the whole block, from its start";
     EXPECT_EQ(talk(target, command(0x31) + address_frame(option_bytes_address) + block(options)),
               (Bytes{ack, ack, ack}));
     EXPECT_EQ(target.write_protection(), 0xFFFF'FFFEu) << "unwritten WRP bytes read as erased";

@@ -12,7 +12,6 @@ class FaultInjector {
   public:
     FaultInjector(const FaultConfig& config, std::uint64_t seed);
 
-    const FaultConfig& config() const { return config_; }
     bool refuse_command(std::uint8_t command) const;
     bool refuse_reply() { return chance(config_.refuse_fraction); }
     bool lose_reply() { return chance(config_.lose_fraction); }

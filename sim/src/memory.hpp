@@ -56,11 +56,11 @@ class Memory {
     void write_option_bytes(std::uint32_t offset, std::span<const std::uint8_t> bytes);
     // Write-protection sectors: 4 KiB each, the last one (31) takes the rest.
     std::uint32_t sector_count() const;
-    std::uint32_t sector_of_offset(std::uint32_t offset) const;
 
   private:
     static constexpr std::uint8_t rdp_unprotected = 0xA5;
 
+    std::uint32_t sector_of_offset(std::uint32_t offset) const;
     bool offset_protected(std::uint32_t offset) const;
     void set_option_pair(std::size_t index, std::uint8_t value);
 

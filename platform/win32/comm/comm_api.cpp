@@ -6,6 +6,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdlib>
+#include <exception>
 #include <optional>
 #include <string_view>
 
@@ -78,10 +79,24 @@ std::unique_ptr<CommBackend> openBackend(const std::string& device, DWORD& error
     return openTtyBackend(device, error);
 }
 
+// Takes over the claim on name: released here on failure, by the device later.
 HANDLE startDevice(std::unique_ptr<CommBackend> backend, const std::string& name) {
-    auto device = std::make_shared<CommDevice>(std::move(backend), name);
-    if (DWORD error = device->start(); error != ERROR_SUCCESS) {
-        device.reset();  // releases the claim
+    std::shared_ptr<CommDevice> device;
+    try {
+        device = std::make_shared<CommDevice>(std::move(backend), name);
+    } catch (const std::exception&) {  // no descriptor or memory left
+        releaseDevice(name);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
+    DWORD error = ERROR_SUCCESS;
+    try {
+        error = device->start();
+    } catch (const std::exception&) {  // a thread could not be started
+        error = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    if (error != ERROR_SUCCESS) {
+        device.reset();  // stops what did start and releases the claim
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
@@ -95,7 +110,12 @@ HANDLE openDevice(const std::string& device) {
         return INVALID_HANDLE_VALUE;
     }
     DWORD error = ERROR_SUCCESS;
-    auto backend = openBackend(device, error);
+    std::unique_ptr<CommBackend> backend;
+    try {
+        backend = openBackend(device, error);
+    } catch (const std::exception&) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+    }
     if (!backend) {
         releaseDevice(name);
         SetLastError(error);

@@ -14,7 +14,12 @@
 // - Comm devices: a pending overlapped operation that is ended by PurgeComm,
 //   CancelIo or CloseHandle completes with ERROR_OPERATION_ABORTED and its
 //   event is signalled; any call with the closed handle itself (including
-//   GetOverlappedResult) fails with ERROR_INVALID_HANDLE.
+//   GetOverlappedResult) fails with ERROR_INVALID_HANDLE. A device that goes
+//   away (adapter unplugged, connection dropped) fails pending and later
+//   calls with ERROR_BAD_COMMAND.
+// - Overlapped writes always go pending; write total time-outs are stored but
+//   not applied (a write ends when the device has taken every byte, or on
+//   PurgeComm). CancelIo cancels every operation on the handle.
 #pragma once
 
 #include <cstddef>

@@ -150,6 +150,7 @@ void Target::State::schedule(const Reply& reply, TimePoint at) {
     const Duration busy = config.timing == Timing::real ? reply.busy : Duration::zero();
     TimePoint start = std::max(at + busy, transmitter_free);
     const bool lost = !reply.bytes.empty() && faults.lose_reply();
+    TimePoint finished = start;
     if (!reply.bytes.empty() && !lost) {
         if (const int noise = faults.noise_byte(); noise >= 0) {
             const auto byte = static_cast<std::uint8_t>(noise);
@@ -165,8 +166,8 @@ void Target::State::schedule(const Reply& reply, TimePoint at) {
             done = end;
             start = transmitter_free + config.faults.split_gap;
         }
+        finished = transmitter_free;
     }
-    const TimePoint finished = std::max(start, transmitter_free);
     if (reply.record) {
         CommandRecord record = *reply.record;
         record.reply_lost = lost;

@@ -74,9 +74,9 @@ int clampToInt(double v) {
     return static_cast<int>(std::clamp(v, double(INT_MIN), double(INT_MAX)));
 }
 
-// Entry fields and indicators carry their caption above them; the panel
-// file places the control itself, so the caption sits just over its top edge.
-QLabel* captionAbove(const rte::ControlInfo& info, QWidget* parent, bool centred = false) {
+}  // namespace
+
+QLabel* captionAbove(const rte::ControlInfo& info, QWidget* parent, bool centred) {
     if (info.label.empty()) {
         return nullptr;
     }
@@ -90,6 +90,8 @@ QLabel* captionAbove(const rte::ControlInfo& info, QWidget* parent, bool centred
     }
     return caption;
 }
+
+namespace {
 
 // -- numeric: entry, indicator or progress bar --------------------------------
 

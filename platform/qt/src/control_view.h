@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -26,8 +27,9 @@ class ControlView {
 
     // Value and attributes (dimmed, visible, label, limits, ...).
     void refresh(const rte::ControlInfo& info);
-    // Text boxes: fetch lines the window does not show yet.
-    virtual void syncLines() {}
+    // Text boxes: fetch lines the window does not show yet, until deadline
+    // passes; false when lines are left for the next turn of the event loop.
+    virtual bool syncLines(std::chrono::steady_clock::time_point /*deadline*/) { return true; }
     // Text boxes: apply the first visible line.
     virtual void scrollTo(const rte::ControlInfo&) {}
 
@@ -46,6 +48,10 @@ class ControlView {
     QPointer<QWidget> body_;
     QPointer<QLabel> caption_;
 };
+
+// A caption just above a control's rectangle, where the panel file leaves
+// room for it; centred over a lamp. Null when the control has no label.
+QLabel* captionAbove(const rte::ControlInfo& info, QWidget* parent, bool centred = false);
 
 // Builds the page panels of a tab control (they are panels of their own).
 using PageFactory = std::function<QWidget*(int pageHandle, QWidget* parent)>;

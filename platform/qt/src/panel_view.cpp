@@ -46,7 +46,8 @@ PanelView::PanelView(const rte::PanelInfo& info, PanelIndex& index, QWidget* par
             continue;
         }
         view->refresh(*control);
-        view->syncLines();
+        // A box that is filled before the window shows is filled whole.
+        view->syncLines(std::chrono::steady_clock::time_point::max());
         view->scrollTo(*control);
         controls_[id] = std::move(view);
     }
@@ -59,25 +60,27 @@ PanelView::~PanelView() {
     }
 }
 
-void PanelView::apply(const ControlUpdate& update) {
+bool PanelView::apply(const ControlUpdate& update, std::chrono::steady_clock::time_point deadline) {
     const auto found = controls_.find(update.control);
     if (found == controls_.end()) {
-        return;
+        return true;
     }
     ControlView& view = *found->second;
     const auto info = rte::Control(handle_, update.control);
     if (!info) {
-        return;
+        return true;
     }
+    bool complete = true;
     if (update.state) {
         view.refresh(*info);
     }
     if (update.lines) {
-        view.syncLines();
+        complete = view.syncLines(deadline);
     }
     if (update.scroll) {
         view.scrollTo(*info);
     }
+    return complete;
 }
 
 void PanelView::closeEvent(QCloseEvent* event) {

@@ -27,7 +27,8 @@ class PanelView final : public QWidget {
     ~PanelView() override;
 
     int handle() const { return handle_; }
-    void apply(const ControlUpdate& update);
+    // False when a text box has lines left once deadline passed.
+    bool apply(const ControlUpdate& update, std::chrono::steady_clock::time_point deadline);
 
   protected:
     void closeEvent(QCloseEvent* event) override;

@@ -7,6 +7,7 @@
 #include <QSignalBlocker>
 #include <QTextCursor>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace rte_qt {
@@ -35,18 +36,19 @@ class Editor final : public QPlainTextEdit {
     int control_;
 };
 
-QString joined(const std::vector<std::string>& lines) {
+QString joined(std::vector<std::string>::const_iterator first,
+               std::vector<std::string>::const_iterator last) {
     std::size_t bytes = 0;
-    for (const std::string& line : lines) {
-        bytes += line.size() + 1;
+    for (auto line = first; line != last; ++line) {
+        bytes += line->size() + 1;
     }
     std::string text;
     text.reserve(bytes);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i > 0) {
+    for (auto line = first; line != last; ++line) {
+        if (line != first) {
             text += '\n';
         }
-        text += lines[i];
+        text += *line;
     }
     return QString::fromStdString(text);
 }
@@ -73,26 +75,46 @@ class TextBoxView final : public ControlView {
             });
         }
         setBody(editor_);
-        setCaption(captionAboveTextBox(info, parent));
+        setCaption(captionAbove(info, parent));
     }
 
-    void syncLines() override {
-        auto delta = rte::ReadTextBox(panel(), control(), generation_, shownLines_);
+    bool syncLines(std::chrono::steady_clock::time_point deadline) override {
+        auto delta = rte::ReadTextBox(panel(), control(), generation_,
+                                      shownLines_ + (fetched_.size() - nextFetched_));
         if (!delta) {
-            return;
+            return true;
         }
         const QSignalBlocker quiet(editor_);
-        if (delta->reset) {
-            const QString text = joined(delta->lines);
-            // The operator's own typing comes back as a reset; keep the cursor.
-            if (editor_->toPlainText() != text) {
-                editor_->setPlainText(text);
-            }
-        } else if (!delta->lines.empty()) {
-            append(delta->lines);
-        }
         generation_ = delta->generation;
-        shownLines_ = delta->firstLine + delta->lines.size();
+        if (delta->reset) {
+            fetched_.clear();
+            nextFetched_ = 0;
+            // The operator's own typing comes back as a reset; keep the cursor.
+            if (editor_->toPlainText() == joined(delta->lines.begin(), delta->lines.end())) {
+                shownLines_ = delta->lines.size();
+                return true;
+            }
+            editor_->clear();
+            shownLines_ = 0;
+        }
+        fetched_.insert(fetched_.end(), std::make_move_iterator(delta->lines.begin()),
+                        std::make_move_iterator(delta->lines.end()));
+        // In slices, so that a flood of lines leaves the window time to
+        // paint and answer the operator between them; what is left waits
+        // here rather than being fetched again.
+        while (nextFetched_ < fetched_.size()) {
+            const std::size_t count = std::min(kSlice, fetched_.size() - nextFetched_);
+            const auto first = fetched_.cbegin() + static_cast<std::ptrdiff_t>(nextFetched_);
+            append(first, first + static_cast<std::ptrdiff_t>(count));
+            shownLines_ += count;
+            nextFetched_ += count;
+            if (nextFetched_ < fetched_.size() && std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+        }
+        fetched_.clear();
+        nextFetched_ = 0;
+        return true;
     }
 
     void scrollTo(const rte::ControlInfo& info) override {
@@ -115,17 +137,10 @@ class TextBoxView final : public ControlView {
         return font;
     }
 
-    static QLabel* captionAboveTextBox(const rte::ControlInfo& info, QWidget* parent) {
-        if (info.label.empty()) {
-            return nullptr;
-        }
-        auto* caption = new QLabel(QString::fromStdString(info.label), parent);
-        const int height = caption->sizeHint().height();
-        caption->setGeometry(info.left, info.top - height - 1, info.width, height);
-        return caption;
-    }
+    using Lines = std::vector<std::string>::const_iterator;
+    static constexpr std::size_t kSlice = 250;
 
-    void append(const std::vector<std::string>& lines) {
+    void append(Lines first, Lines last) {
         QScrollBar* bar = editor_->verticalScrollBar();
         const bool following = bar->value() >= bar->maximum();
         QTextCursor cursor(editor_->document());
@@ -136,7 +151,7 @@ class TextBoxView final : public ControlView {
         if (shownLines_ > 0) {
             cursor.insertBlock();
         }
-        cursor.insertText(joined(lines));
+        cursor.insertText(joined(first, last));
         cursor.endEditBlock();
         if (following) {
             bar->setValue(bar->maximum());
@@ -146,6 +161,9 @@ class TextBoxView final : public ControlView {
     Editor* editor_;
     std::uint64_t generation_ = 0;
     std::size_t shownLines_ = 0;
+    // Lines read from the model but not shown yet: fetched_[nextFetched_...].
+    std::vector<std::string> fetched_;
+    std::size_t nextFetched_ = 0;
 };
 
 }  // namespace

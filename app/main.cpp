@@ -104,9 +104,27 @@ int RunProgram() {
     return 0;
 }
 
+bool HasArgument(int argc, char** argv, const char* wanted) {
+    for (int i = 1; i < argc; i++) {
+        if (std::strcmp(argv[i], wanted) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    [[maybe_unused]] const bool window =
+        !HasArgument(argc, argv, "--headless") && !HasArgument(argc, argv, "--help");
+#ifdef CHIPLOAD_WITH_QT
+    // Qt takes its own options (-platform, -style, ...) out of argv first.
+    if (window && RTE_InstallQtFrontEnd(&argc, argv) != 0) {
+        std::fputs("chipload: no display to draw on; run with --headless\n", stderr);
+        return 1;
+    }
+#endif
     Options options;
     if (!ParseArguments(argc, argv, options)) {
         return 2;
@@ -116,8 +134,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 #ifdef CHIPLOAD_WITH_QT
-    if (!options.headless) {
-        RTE_InstallQtFrontEnd(&argc, argv);
+    if (window) {
         return RunProgram();
     }
 #endif

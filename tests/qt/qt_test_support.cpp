@@ -13,6 +13,7 @@
 
 #include "rte.h"
 #include "rte_callbacks.h"
+#include "rte_frontend.h"
 #include "rte_qt.h"
 
 namespace qt_test {
@@ -36,11 +37,6 @@ class QtEnvironment final : public ::testing::Environment {
 
 [[maybe_unused]] ::testing::Environment* const environment =
     ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-int Record(int panel, int control, int event, void*, int, int) {
-    Recorder::instance().add({panel, control, event, std::this_thread::get_id()});
-    return 0;
-}
 
 const char* const kPanelFile = R"json({
   "format": "chipload-panel-file", "version": 1,
@@ -104,6 +100,11 @@ const char* const kPanelFile = R"json({
 
 }  // namespace
 
+int Record(int panel, int control, int event, void*, int, int) {
+    Recorder::instance().add({panel, control, event, std::this_thread::get_id()});
+    return 0;
+}
+
 Recorder& Recorder::instance() {
     static Recorder recorder;
     return recorder;
@@ -148,12 +149,17 @@ PopupWorker::~PopupWorker() {
 }
 
 void QtFrontEndTest::SetUp() {
-    Recorder::instance().clear();
     std::ofstream(testPanelFile()) << kPanelFile;
+    start(testPanelFile(), [] { RTE_RegisterCallback("Record", Record); });
+}
+
+void QtFrontEndTest::start(const std::string& file,
+                           const std::function<void()>& registerCallbacks) {
+    Recorder::instance().clear();
     ASSERT_EQ(RTE_InstallQtFrontEnd(&argc, argv), 0);
     ASSERT_EQ(InitRTEEx(nullptr, argv, nullptr), 1);
-    RTE_RegisterCallback("Record", Record);
-    panel_ = LoadPanel(0, testPanelFile().c_str(), 1);
+    registerCallbacks();
+    panel_ = LoadPanel(0, file.c_str(), 1);
     ASSERT_GT(panel_, 0) << RTE_GetLastErrorText();
     ASSERT_EQ(DisplayPanel(panel_), 0);
 }
@@ -169,9 +175,12 @@ void QtFrontEndTest::runUi(const std::function<void()>& script) {
             ~QuitAtEnd() { QuitUserInterface(0); }
         } quit;
         uiThread_ = std::this_thread::get_id();
+        const auto panel = rte::Panel(panel_);
+        ASSERT_TRUE(panel.has_value());
+        const QString name = QString::fromStdString(panel->constant);
         ASSERT_TRUE(waitFor([&] {
             for (QWidget* top : QApplication::topLevelWidgets()) {
-                if (top->objectName() == QLatin1String("MAIN") && top->isVisible()) {
+                if (top->objectName() == name && top->isVisible()) {
                     window_ = top;
                 }
             }

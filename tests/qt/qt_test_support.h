@@ -24,7 +24,10 @@ struct RecordedEvent {
     std::thread::id thread;
 };
 
-// Every call of the "Record" callback, in order.
+// The callback the test panel binds everywhere: records each call.
+int Record(int panel, int control, int event, void* data, int eventData1, int eventData2);
+
+// Every call of Record, in order.
 class Recorder {
   public:
     static Recorder& instance();
@@ -57,8 +60,13 @@ class PopupWorker {
 
 class QtFrontEndTest : public ::testing::Test {
   protected:
+    // Loads and shows the test panel file.
     void SetUp() override;
     void TearDown() override;
+
+    // Starts the engine with the Qt front end, lets registerCallbacks fill
+    // the registry, then loads panel 1 of file and shows it.
+    void start(const std::string& file, const std::function<void()>& registerCallbacks);
 
     // Runs script on the user-interface thread inside RunUserInterface, then
     // ends the loop (also when the script fails an assertion).
@@ -73,7 +81,7 @@ class QtFrontEndTest : public ::testing::Test {
     }
 
     int panel_ = 0;
-    QWidget* window_ = nullptr;  // set by runUi once the window is shown
+    QWidget* window_ = nullptr;  // panel_'s window, set by runUi once it is shown
     std::thread::id uiThread_;
 };
 

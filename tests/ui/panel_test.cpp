@@ -6,8 +6,8 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "ChipLoad.h"
@@ -209,12 +209,13 @@ TEST_F(Panel, EveryCallbackIsBoundWhereItsRoleNeedsIt) {
 TEST_F(Panel, TheHeaderAgreesWithTheFile) {
     std::ifstream header(CHIPLOAD_UI_HEADER);
     ASSERT_TRUE(header) << CHIPLOAD_UI_HEADER;
-    const std::regex define(R"(^#define\s+(\w+)\s+(\d+))");
     std::map<std::string, int> macros;
     for (std::string line; std::getline(header, line);) {
-        std::smatch m;
-        if (std::regex_search(line, m, define)) {
-            macros[m[1]] = std::stoi(m[2]);
+        std::istringstream words(line);
+        std::string directive, name;
+        int value = 0;
+        if (words >> directive >> name >> value && directive == "#define") {
+            macros[name] = value;
         }
     }
     std::map<std::string, int> inFile;

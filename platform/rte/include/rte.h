@@ -99,7 +99,8 @@ int GetPanelHandleFromTabPage(int panel, int tabControl, int pageIndex, int* pag
 // user-interface thread, until QuitUserInterface; returns its code.
 int RunUserInterface(void);
 // Ends RunUserInterface once the running callback (if any) returns; events
-// still queued stay queued. Callable from any thread.
+// still queued stay queued. Callable from any thread; called while no loop
+// runs, it ends the next RunUserInterface at once.
 int QuitUserInterface(int returnCode);
 // On the user-interface thread, outside a callback: runs every pending event
 // (used while RunUserInterface is not running, e.g. by

@@ -209,7 +209,8 @@ class FrontEnd {
     // RunUserInterface) until quitLoop. Whenever wake() has been called, the
     // loop must call rte::PumpEvents() on this thread soon.
     virtual void runLoop() = 0;
-    // Any thread: make runLoop return.
+    // Any thread: make runLoop return. It may come before runLoop has
+    // started (a quit from another thread); runLoop must then return at once.
     virtual void quitLoop() = 0;
     // Any thread: the engine's queue has work.
     virtual void wake() = 0;

@@ -236,10 +236,12 @@ int Engine::run() {
         return RTE_ERR_NOT_INITIALIZED;
     }
     uiThread_ = std::this_thread::get_id();
-    quitRequested_ = false;
     loopRunning_ = true;
     fe->wake();  // whatever was posted before the loop runs first
     fe->runLoop();
+    // A quit that came before the loop started ended it at once; either way
+    // it is used up now.
+    quitRequested_ = false;
     loopRunning_ = false;
     return quitCode_;
 }

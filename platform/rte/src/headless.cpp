@@ -364,7 +364,6 @@ bool Headless::waitForPopups(std::size_t count, std::chrono::milliseconds timeou
 
 void Headless::runLoop() {
     std::unique_lock lock(state_->mutex);
-    state_->quit = false;
     while (true) {
         state_->loopCv.wait(lock, [&] { return state_->wakePending || state_->quit; });
         if (state_->quit) {

@@ -8,8 +8,16 @@
 // take_output(); next_output_due() says when to ask again. Every method is
 // thread-safe. Times are passed in so that tests can use a synthetic clock.
 //
+// Flash behaves like the F1's: programming clears bits of erased half-words
+// only (0x0000 may always be written), Write Memory programs whole words from
+// its start address and silently drops a trailing partial word, and writes
+// or erases of write-protected sectors are skipped without an error. Readout
+// protection NACKs everything but Get, Get Version, Get ID and Readout
+// Unprotect, which mass-erases. Protection changes and option byte writes
+// reset the chip after their last ACK.
+//
 //   stm32sim::Target chip({.product = *stm32sim::find_product("f103c8"),
-//                          .start = stm32sim::StartMode::bootloader});
+//                          .boot0 = stm32sim::Boot0Polarity::tied_high});
 //   chip.receive(bytes, now);
 //   auto out = chip.take_output(now);   // {0x79} after 0x7F
 #pragma once
@@ -61,7 +69,8 @@ struct TargetConfig {
     // Without modem lines (a pseudo-terminal) a 0x7F that follows this much
     // silence starts a new bootloader session, as a reset would.
     std::optional<Duration> resync_after_idle{};
-    // Called with one line per command, its address, length and verdict.
+    // Called with one line per command (its address, length and verdict),
+    // per reset and per application start.
     std::function<void(const std::string&)> log{};
 };
 

@@ -152,6 +152,23 @@ TEST_F(QtFrontEndTest, APopupOnTheUserInterfaceThreadTakesAResponse) {
     });
 }
 
+TEST_F(QtFrontEndTest, DiscardingTheWindowUnderAPopupAnswersItWithNoButton) {
+    runUi([&] {
+        std::promise<int> answer;
+        auto result = answer.get_future();
+        DialogOperator operatorAtTheScreen({[&](QDialog*) { DiscardPanel(panel_); }});
+        PopupWorker worker([&] {
+            answer.set_value(GenericMessagePopup("系统提示", "请您确认是否退出(Y/N)?", "退出(__Y)",
+                                                 "放弃(__N)", "", nullptr, 0, 0, 2, 1, 0));
+        });
+        ASSERT_TRUE(waitFor([&] {
+            return result.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready;
+        }));
+        EXPECT_EQ(result.get(), 0);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    });
+}
+
 TEST_F(QtFrontEndTest, FileSelectionFromAWorker) {
     const auto file = std::filesystem::temp_directory_path() / "qt_test_blinky.hex";
     std::ofstream(file) << ":00000001FF\n";

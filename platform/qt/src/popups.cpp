@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -107,6 +108,21 @@ class GenericDialog final : public QDialog {
     QLineEdit* response_ = nullptr;
 };
 
+// Runs a dialog modally and reads its answer. A dialog lives on the heap:
+// its parent window may be discarded while it is open (the program runs on
+// meanwhile), which deletes it; it then counts as closed without an answer.
+template <typename Dialog, typename Read>
+auto runModal(Dialog* dialog, Read read) -> decltype(read(*dialog, 0)) {
+    const QPointer<Dialog> alive(dialog);
+    const int result = dialog->exec();
+    if (!alive) {
+        return {};
+    }
+    auto answer = read(*dialog, result);
+    delete dialog;
+    return answer;
+}
+
 }  // namespace
 
 void showMessagePopup(const rte::MessageRequest& request, QWidget* parent) {
@@ -116,22 +132,23 @@ void showMessagePopup(const rte::MessageRequest& request, QWidget* parent) {
     generic.buttons[0] = "确定";
     generic.enterButton = 1;
     generic.escapeButton = 1;
-    GenericDialog(generic, parent).exec();
+    runModal(new GenericDialog(generic, parent), [](GenericDialog&, int) { return 0; });
 }
 
 rte::GenericAnswer showGenericPopup(const rte::GenericRequest& request, QWidget* parent) {
-    GenericDialog dialog(request, parent);
-    rte::GenericAnswer answer;
-    const int result = dialog.exec();
-    answer.button = result >= 1 && result <= 3 ? result : 0;
-    answer.response = dialog.response().toStdString();
-    return answer;
+    return runModal(new GenericDialog(request, parent), [](GenericDialog& dialog, int result) {
+        rte::GenericAnswer answer;
+        answer.button = result >= 1 && result <= 3 ? result : 0;
+        answer.response = dialog.response().toStdString();
+        return answer;
+    });
 }
 
 rte::FileAnswer showFilePopup(const rte::FileRequest& request, QWidget* parent) {
     // Qt's own dialog rather than the desktop's: the same everywhere, and
     // one the window's thread can run modally without a portal.
-    QFileDialog dialog(parent, QString::fromStdString(request.title));
+    auto* files = new QFileDialog(parent, QString::fromStdString(request.title));
+    QFileDialog& dialog = *files;
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setDirectory(request.directory.empty() ? QDir::currentPath()
                                                   : QString::fromStdString(request.directory));
@@ -162,14 +179,17 @@ rte::FileAnswer showFilePopup(const rte::FileRequest& request, QWidget* parent) 
     }
     dialog.setNameFilters(filters);
 
-    rte::FileAnswer answer;
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    return runModal(files, [](QFileDialog& chosen, int result) {
+        rte::FileAnswer answer;
+        if (result != QDialog::Accepted || chosen.selectedFiles().isEmpty()) {
+            return answer;
+        }
+        const QString path = QFileInfo(chosen.selectedFiles().front()).absoluteFilePath();
+        answer.path = path.toStdString();
+        answer.result =
+            QFileInfo::exists(path) ? VAL_EXISTING_FILE_SELECTED : VAL_NEW_FILE_SELECTED;
         return answer;
-    }
-    const QString path = QFileInfo(dialog.selectedFiles().front()).absoluteFilePath();
-    answer.path = path.toStdString();
-    answer.result = QFileInfo::exists(path) ? VAL_EXISTING_FILE_SELECTED : VAL_NEW_FILE_SELECTED;
-    return answer;
+    });
 }
 
 }  // namespace rte_qt

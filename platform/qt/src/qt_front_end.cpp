@@ -1,11 +1,9 @@
 #include "qt_front_end.h"
 
 #include <QFont>
-#include <QFontDatabase>
 #include <QThread>
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "popups.h"
 #include "rte_qt.h"
@@ -45,8 +43,6 @@ void QtFrontEnd::stop() {
 void QtFrontEnd::runLoop() {
     QEventLoop loop;
     loop_ = &loop;
-    // Events queued before the loop started were announced to nobody.
-    wake();
     loop.exec();
     loop_ = nullptr;
 }
@@ -102,7 +98,13 @@ void QtFrontEnd::flushChanges() {
 
 void QtFrontEnd::applyPanelChange(const rte::Change& change) {
     if (change.kind == rte::ChangeKind::PanelDiscarded) {
-        windows_.erase(change.panel);
+        const auto window = windows_.find(change.panel);
+        if (window != windows_.end()) {
+            if (windowHandle_ == static_cast<std::intptr_t>(window->second->winId())) {
+                windowHandle_ = 0;
+            }
+            windows_.erase(window);
+        }
         return;
     }
     const auto info = rte::Panel(change.panel);

@@ -38,6 +38,11 @@ FakeRfc2217Server::FakeRfc2217Server(Options options)
 }
 
 FakeRfc2217Server::~FakeRfc2217Server() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        changed_.notify_all();
+    }
     const std::uint64_t one = 1;
     (void)!::write(stopFd_, &one, sizeof one);
     thread_.join();
@@ -58,6 +63,8 @@ void FakeRfc2217Server::serve() {
         return;
     }
     const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    const int small = 256 * 1024;  // still above the loopback segment size
+    ::setsockopt(client, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
     {
         std::lock_guard lock(mutex_);
         client_ = client;
@@ -67,6 +74,10 @@ void FakeRfc2217Server::serve() {
     sendRaw(opening);
     std::array<std::uint8_t, 4096> buffer{};
     for (;;) {
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return !paused_ || stopping_; });
+        }
         pollfd fds[2] = {{client, POLLIN, 0}, {stopFd_, POLLIN, 0}};
         if (::poll(fds, 2, -1) <= 0 || (fds[1].revents & POLLIN) != 0) {
             return;
@@ -110,6 +121,12 @@ void FakeRfc2217Server::drop() {
     if (client_ >= 0) {
         ::shutdown(client_, SHUT_RDWR);
     }
+}
+
+void FakeRfc2217Server::pauseReading(bool paused) {
+    std::lock_guard lock(mutex_);
+    paused_ = paused;
+    changed_.notify_all();
 }
 
 void FakeRfc2217Server::onData(std::span<const std::uint8_t> bytes) {

@@ -43,6 +43,9 @@ class FakeRfc2217Server : private TelnetParser::Sink {
     void sendLineState(std::uint8_t state);
     // Closes the client's connection.
     void drop();
+    // A server that stops reading lets the client's socket fill up; its
+    // receive buffer is kept small so that this happens soon.
+    void pauseReading(bool paused);
 
     // Waits (bounded) until the client has sent the command.
     bool waitForCommand(ClientCommand command, std::chrono::milliseconds timeout);
@@ -70,6 +73,8 @@ class FakeRfc2217Server : private TelnetParser::Sink {
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     int client_ = -1;
+    bool paused_ = false;
+    bool stopping_ = false;
     Bytes data_;
     std::vector<ClientCommand> commands_;
 };

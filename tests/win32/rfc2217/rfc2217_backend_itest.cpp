@@ -2,6 +2,7 @@
 // for what a pseudo-terminal behind a real server cannot produce.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "com_handle.h"
@@ -156,6 +157,42 @@ TEST(Rfc2217BackendServer, NobodyListeningIsANotFoundPort) {
     ComHandle port(kCom, "rfc2217://127.0.0.1:" + std::to_string(closedPort));
     EXPECT_FALSE(port.valid());
     EXPECT_EQ(port.openError(), DWORD{ERROR_FILE_NOT_FOUND});
+}
+
+TEST_F(Rfc2217Backend, AWriteAbortedMidStreamLeavesTheStreamWhole) {
+    // Mostly 0xFF, an escaped pair on the wire, with a plain byte now and
+    // then so that pairs start at odd and even offsets: wherever the socket
+    // stops taking bytes, it may cut a pair in half.
+    std::vector<BYTE> big(2 * 1024 * 1024, 0xFF);
+    for (std::size_t i = 0; i < big.size(); i += 1001) {
+        big[i] = 'A';
+    }
+    server.pauseReading(true);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD n = 0;
+    ASSERT_FALSE(
+        WriteFile(port.get(), big.data(), static_cast<DWORD>(big.size()), &n, &overlapped));
+    ASSERT_EQ(GetLastError(), DWORD{ERROR_IO_PENDING});
+    EXPECT_EQ(WaitForSingleObject(overlapped.hEvent, 200), DWORD{WAIT_TIMEOUT});  // stuck
+    ASSERT_TRUE(PurgeComm(port.get(), PURGE_TXABORT));
+    EXPECT_EQ(finish(port.get(), overlapped, n, 3000), DWORD{ERROR_OPERATION_ABORTED});
+    CloseHandle(overlapped.hEvent);
+
+    server.pauseReading(false);
+    ASSERT_EQ(port.write({'O', 'K'}), ERROR_SUCCESS);
+    const auto endsWithOk = [&] {
+        const Bytes got = server.data();
+        return got.size() >= 2 && got[got.size() - 2] == 'O' && got.back() == 'K';
+    };
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!endsWithOk() && std::chrono::steady_clock::now() < deadline) {
+        server.waitForData(server.data().size() + 1, 100ms);
+    }
+    const Bytes got = server.data();
+    ASSERT_TRUE(endsWithOk()) << got.size() << " bytes";
+    ASSERT_LT(got.size() - 2, big.size());
+    EXPECT_TRUE(std::equal(got.begin(), got.end() - 2, big.begin()));
 }
 
 TEST_F(Rfc2217Backend, ADroppedConnectionFailsPendingAndLaterCalls) {

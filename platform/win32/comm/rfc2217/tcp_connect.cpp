@@ -96,6 +96,11 @@ int connectTcp(const HostPort& where, std::chrono::milliseconds timeout) {
         if (connectWithin(fd, *ai, timeout)) {
             const int one = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            // A serial line drains a few kilobytes a second; megabytes queued
+            // in the kernel would make a write "done" minutes before the line
+            // sends it and out of PurgeComm's reach.
+            const int sendBuffer = 16 * 1024;
+            setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
             return fd;
         }
         lastError = errno;

@@ -15,7 +15,8 @@ struct HostPort {
 // Takes "HOST:PORT", "[V6ADDR]:PORT", with or without the rfc2217:// prefix.
 std::optional<HostPort> parseHostPort(const std::string& text);
 
-// A connected, blocking socket with TCP_NODELAY set, or -1 with errno set.
+// A connected, blocking socket with TCP_NODELAY and a small send buffer, or
+// -1 with errno set.
 int connectTcp(const HostPort& where, std::chrono::milliseconds timeout);
 
 }  // namespace chipload::rfc2217

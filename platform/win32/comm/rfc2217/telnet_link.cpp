@@ -168,7 +168,7 @@ TelnetLink::Status TelnetLink::sendLocked(std::span<const std::uint8_t> bytes, s
 
 TelnetLink::Status TelnetLink::send(std::span<const std::uint8_t> data, std::size_t& written,
                                     int wakeFd) {
-    constexpr std::size_t kSlice = 4096;
+    constexpr std::size_t kSlice = 64 * 1024;
     written = 0;
     std::lock_guard lock(sendMutex_);
     const bool binary = localBinary_;

@@ -1,23 +1,43 @@
 // Posting between the port threads and to the user-interface thread.
 #include <rte.h>
 
+#include <mutex>
+
 #include "TideCommInternal.h"
 
 namespace {
 
 // A deferred call carries the callback chosen when the event happened, so a later install
-// does not redirect an event already on its way.
+// does not redirect an event already on its way. The (callback, port) pairs are interned in a
+// table that lives as long as the process: a call the engine drops unrun (at quit) leaks
+// nothing, and posting never allocates once a pair is known.
 struct DeferredEvent {
     TideCommEventCallback callback;
     int port;
 };
 
+constexpr int kDeferredEventSlots = 256;
+std::mutex deferredEventsMutex;
+DeferredEvent deferredEvents[kDeferredEventSlots];
+int deferredEventCount = 0;
+
+DeferredEvent* InternDeferredEvent(TideCommEventCallback callback, int port) {
+    std::lock_guard lock(deferredEventsMutex);
+    for (int i = 0; i < deferredEventCount; ++i) {
+        if (deferredEvents[i].callback == callback && deferredEvents[i].port == port) {
+            return &deferredEvents[i];
+        }
+    }
+    if (deferredEventCount == kDeferredEventSlots) {
+        return nullptr;
+    }
+    deferredEvents[deferredEventCount] = {callback, port};
+    return &deferredEvents[deferredEventCount++];
+}
+
 void RunDeferredEvent(void* data) {
-    DeferredEvent* event = static_cast<DeferredEvent*>(data);
-    TideCommEventCallback callback = event->callback;
-    int port = event->port;
-    delete event;
-    callback(port);
+    const DeferredEvent* event = static_cast<const DeferredEvent*>(data);
+    event->callback(event->port);
 }
 
 }  // namespace
@@ -26,12 +46,10 @@ int TideCommPostEventCallback(TideCommEventCallback callback, int port) {
     if (callback == nullptr) {
         return 0;
     }
-    DeferredEvent* event = new DeferredEvent{callback, port};
-    if (PostDeferredCall(RunDeferredEvent, event) < 0) {
-        delete event;
-        return 0;
-    }
-    return 1;
+    // More distinct callbacks than slots would take a program that installs new functions
+    // endlessly; such an event is dropped like any call that cannot be queued.
+    DeferredEvent* event = InternDeferredEvent(callback, port);
+    return event != nullptr && PostDeferredCall(RunDeferredEvent, event) >= 0 ? 1 : 0;
 }
 
 int TideCommPostDispatch(TideCommPortRecord* record, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -249,6 +249,13 @@ TEST_F(QtFrontEndTest, OperatorEntriesReachTheModelThenCommit) {
     });
 }
 
+TEST_F(QtFrontEndTest, AQuitBeforeTheLoopEndsItAtOnce) {
+    QuitUserInterface(3);
+    // Also when the window's thread handled its events in between.
+    QApplication::processEvents();
+    EXPECT_EQ(RunUserInterface(), 3);
+}
+
 TEST_F(QtFrontEndTest, TheCloseButtonAsksTheCloseCallbackAndKeepsTheWindow) {
     runUi([&] {
         window_->close();

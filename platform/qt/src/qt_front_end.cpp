@@ -41,6 +41,10 @@ void QtFrontEnd::stop() {
 }
 
 void QtFrontEnd::runLoop() {
+    // A quit that came before the loop ends it at once.
+    if (quitPending_.exchange(false)) {
+        return;
+    }
     QEventLoop loop;
     loop_ = &loop;
     loop.exec();
@@ -48,12 +52,13 @@ void QtFrontEnd::runLoop() {
 }
 
 void QtFrontEnd::quitLoop() {
-    // Queued even on the window's thread: the loop may not have started yet,
-    // and a callback asking to quit finishes before the loop ends.
+    // Queued even on the window's thread, so that a callback asking to quit
+    // finishes before the loop ends; left pending when no loop runs yet.
+    quitPending_ = true;
     QMetaObject::invokeMethod(
         context_.get(),
         [this] {
-            if (loop_) {
+            if (loop_ != nullptr && quitPending_.exchange(false)) {
                 loop_->quit();
             }
         },

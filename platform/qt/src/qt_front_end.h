@@ -54,6 +54,7 @@ class QtFrontEnd final : public rte::FrontEnd {
     std::map<int, std::unique_ptr<PanelView>> windows_;
     ChangeQueue changes_;
     std::atomic<bool> wakePending_{false};
+    std::atomic<bool> quitPending_{false};
     std::atomic<std::intptr_t> windowHandle_{0};
     QEventLoop* loop_ = nullptr;
 };

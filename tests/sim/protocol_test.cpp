@@ -218,3 +218,46 @@ TEST_F(Protocol, CommandsAreLoggedWithAddressLengthAndVerdict) {
 
 }  // namespace
 }  // namespace stm32sim::test
+
+namespace stm32sim::test {
+namespace {
+
+// Seeded garbage, biased towards valid command codes so that it reaches the
+// deeper states (addresses at the ends of areas, long page and sector lists).
+TEST(Robustness, RandomInputLeavesAWorkingMachine) {
+    for (const char* product : {"f103c6", "f103re"}) {
+        SCOPED_TRACE(product);
+        Target target(bootloader_config(product));
+        std::uint64_t state = 42;
+        auto next = [&] {
+            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+            return static_cast<std::uint8_t>(state >> 56);
+        };
+        const Bytes codes{0x00, 0x01, 0x02, 0x11, 0x21, 0x31, 0x43, 0x63, 0x73, 0x82, 0x92, 0x7F};
+        for (int i = 0; i < 20'000; ++i) {
+            const std::uint8_t pick = next();
+            if (pick < 64) {
+                const std::uint8_t code = codes[pick % codes.size()];
+                talk(target, {code, static_cast<std::uint8_t>(code ^ 0xFF)});
+            } else if (pick < 80) {
+                talk(target, address_frame(static_cast<std::uint32_t>(next()) << 24 |
+                                           static_cast<std::uint32_t>(next()) << 8 | next()));
+            } else {
+                talk(target, {next()});
+            }
+            if (pick == 255) {
+                target.reset();
+            }
+        }
+        EXPECT_EQ(target.flash().size(), target.product().flash_bytes);
+        target.reset();
+        talk(target, {0x7F});
+        talk(target, command(0x92));  // whatever the protection, start clean
+        target.reset();
+        EXPECT_EQ(talk(target, Bytes{0x7F} + command(0x01)),
+                  (Bytes{ack, ack, 0x22, 0x00, 0x00, ack}));
+    }
+}
+
+}  // namespace
+}  // namespace stm32sim::test

@@ -132,8 +132,8 @@ int UserClick(int panel, int control);
 int UserClosePanel(int panel);
 
 // Waits until every event posted before the call has run (callbacks,
-// deferred calls, ticks). False on time-out. Any thread but the
-// user-interface thread.
+// deferred calls, ticks). False on time-out. On the user-interface thread it
+// runs what it can (PumpEvents) and says whether the queue is empty.
 bool WaitForEventsProcessed(std::chrono::milliseconds timeout);
 
 // ---------------------------------------------------------------------------

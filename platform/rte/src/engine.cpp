@@ -267,6 +267,11 @@ int Engine::processSystemEvents() {
 }
 
 bool Engine::waitProcessed(std::chrono::milliseconds timeout) {
+    if (onUiThread()) {
+        pump();  // waiting here would wait for itself
+        std::lock_guard lock(queueMutex_);
+        return processed_ >= posted_;
+    }
     std::unique_lock lock(queueMutex_);
     const std::uint64_t target = posted_;
     return queueCv_.wait_for(lock, timeout, [&] { return processed_ >= target; });

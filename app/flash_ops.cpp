@@ -1,0 +1,234 @@
+#include "flash_ops.h"
+
+#include <cstdint>
+
+#include "ChipLoad.h"
+#include "operator_messages.h"
+#include "panel_handles.h"
+#include "program_image.h"
+#include "reply_engine.h"
+#include "rte.h"
+#include "session.h"
+
+namespace {
+
+constexpr char kWarning[] = "告警";
+
+bool TargetReady() {
+    if (ISP_sys_ready == 0) {
+        MessagePopup(kWarning, "目标板未响应，请重新连接设备！！！");
+        return false;
+    }
+    return true;
+}
+
+int LastPage() {
+    return STM32_info.flash_size_kb <= 128 ? 127 : 255;
+}
+
+int PageSize() {
+    return LastPage() == 127 ? 1024 : 2048;
+}
+
+// The page range of page_erase and page_read, checked in the operator's order.
+bool ReadPageRange(int* start, int* end) {
+    unsigned int first = 0;
+    unsigned int last = 0;
+    GetCtrlVal(opsTabPanel, TABOPS_STARTPAGE, &first);
+    GetCtrlVal(opsTabPanel, TABOPS_ENDPAGE, &last);
+    if (first > last) {
+        MessagePopup(kWarning, "起始页大于终止页，请重新选择终止页码~~~~~");
+        return false;
+    }
+    if (first > static_cast<unsigned int>(LastPage()) ||
+        last > static_cast<unsigned int>(LastPage())) {
+        MessagePopup(kWarning, "片内FLASH只有128页，请重新选择起始页和终止页！！");
+        return false;
+    }
+    if (!TargetReady()) {
+        return false;
+    }
+    *start = static_cast<int>(first);
+    *end = static_cast<int>(last);
+    return true;
+}
+
+void ResetProgress(int maximum) {
+    SetCtrlAttribute(opsTabPanel, TABOPS_PROGRESS, ATTR_MAX_VALUE, maximum);
+    SetCtrlAttribute(opsTabPanel, TABOPS_PROGRESS, ATTR_MIN_VALUE, 0);
+    SetCtrlVal(opsTabPanel, TABOPS_PROGRESS, 0);
+}
+
+// Two reads at once would share one pair of positions, and a read of nothing
+// would never end: both are refused before anything is sent.
+bool ReadMayStart(std::uint32_t length) {
+    if (ReadInProgress()) {
+        MessagePopup(kWarning, "上一次读取尚未完成，请稍候或重新连接设备！！！");
+        return false;
+    }
+    if (length == 0) {
+        MessagePopup(kWarning, "未获取FLASH容量，请重新连接设备！！！");
+        return false;
+    }
+    return true;
+}
+
+bool StartRead(int baseAddress, std::uint32_t length, int display) {
+    if (!BeginFlashRead(length, display)) {
+        MessagePopup(kWarning, "内存不足，无法读取FLASH！！！");
+        return false;
+    }
+    ResetReplyAssembly();
+    sub_read_base_addr = baseAddress;
+    sub_read_byte_number = static_cast<int>(length);
+    sub_read_finish_mode = 0;
+    return true;
+}
+
+// Reads shown in the log begin from a freshly reset target.
+void ReadAndShow(int baseAddress, std::uint32_t length, const char* logText,
+                 const char* statusText) {
+    if (!ReadMayStart(length) || !StartRead(baseAddress, length, 1)) {
+        return;
+    }
+    Handshake();
+    sub_handshake_mode = 5;
+    LogLineNoScroll(logText);
+    SetStatus(statusText);
+    ResetProgress(static_cast<int>(length));
+}
+
+std::uint32_t WholeFlashLength() {
+    return static_cast<std::uint32_t>(STM32_info.flash_size_kb) * 1024u;
+}
+
+}  // namespace
+
+int chip_erase(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
+               int /*eventData1*/, int /*eventData2*/) {
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+    if (GenericMessagePopup("芯片擦除提示", "请您确认是否擦除整片FLASH(Y/N)?", "确认擦除(__Y)",
+                            "放弃擦除(__N)", "", nullptr, 0, 0, 2, 1, 0) != 1) {
+        return 0;
+    }
+    if (!TargetReady()) {
+        return 0;
+    }
+    ResetReplyAssembly();
+    LogLineNoScroll("开始擦除FLASH信息...");
+    SetStatus("擦除FLASH信息中...");
+    ISPCmdSend(0x43);
+    sub_erase_mode = 1;
+    return 0;
+}
+
+int page_erase(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
+               int /*eventData1*/, int /*eventData2*/) {
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+    int start = 0;
+    int end = 0;
+    if (!ReadPageRange(&start, &end)) {
+        return 0;
+    }
+    ResetReplyAssembly();
+    sub_erase_base_page = start;
+    sub_erase_page_number = end - start + 1;
+    LogLineNoScroll("开始分页擦除FLASH信息...");
+    SetStatus("分页擦除FLASH信息中...");
+    sub_erase_mode = 2;
+    ISPCmdSend(0x43);
+    return 0;
+}
+
+int FlashWrite(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
+               int /*eventData1*/, int /*eventData2*/) {
+    if (event != EVENT_COMMIT || !TargetReady()) {
+        return 0;
+    }
+    if (sub_write_byte_number <= 0 || f_temp == nullptr) {
+        MessagePopup("", "请先加载hex文件！！！");
+        return 0;
+    }
+    ResetReplyAssembly();
+    sub_write_base_addr = FLASH_BASE_ADDR;
+    sub_write_byte_number = binLength;
+    sub_write_byte_iterator = 0;
+    ISPCmdSend(0x43);
+    sub_erase_mode = 1;
+    sub_erase_finish_mode = 1;
+    ResetProgress(binLength);
+    SetStatus("开始装载程序");
+    LogLineNoScroll("开始程序装载进程......");
+    return 0;
+}
+
+int flashExcute(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
+                int /*eventData1*/, int /*eventData2*/) {
+    if (event != EVENT_COMMIT || !TargetReady()) {
+        return 0;
+    }
+    ResetReplyAssembly();
+    ISPCmdSend(0x21);
+    sub_go_mode = 1;
+    return 0;
+}
+
+int chip_read(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, int /*eventData1*/,
+              int /*eventData2*/) {
+    if (event != EVENT_COMMIT || !TargetReady()) {
+        return 0;
+    }
+    ReadAndShow(FLASH_BASE_ADDR, WholeFlashLength(), "开始读取整片FLASH信息...",
+                "读取整片FLASH信息中...");
+    return 0;
+}
+
+int page_read(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, int /*eventData1*/,
+              int /*eventData2*/) {
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+    int start = 0;
+    int end = 0;
+    if (!ReadPageRange(&start, &end)) {
+        return 0;
+    }
+    const int pageSize = PageSize();
+    ReadAndShow(FLASH_BASE_ADDR + start * pageSize,
+                static_cast<std::uint32_t>((end - start + 1) * pageSize),
+                "开始分页读取FLASH信息...", "分页读取FLASH信息中...");
+    return 0;
+}
+
+int check_blank(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
+                int /*eventData1*/, int /*eventData2*/) {
+    if (event != EVENT_COMMIT || !TargetReady()) {
+        return 0;
+    }
+    const std::uint32_t length = WholeFlashLength();
+    if (!ReadMayStart(length) || !StartRead(FLASH_BASE_ADDR, length, 0)) {
+        return 0;
+    }
+    sub_read_mode = 1;
+    ISPCmdSend(0x11);
+    LogLineNoScroll("Flash查空开始.");
+    SetStatus("Flash查空开始...");
+    return 0;
+}
+
+int flash_op_clear(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
+                   int /*eventData1*/, int /*eventData2*/) {
+    if (event == EVENT_COMMIT) {
+        ResetTextBox(opsTabPanel, TABOPS_LOG, "");
+    }
+    return 0;
+}
+
+int set_page_addr(int /*panel*/, int /*control*/, int /*event*/, void* /*callbackData*/,
+                  int /*eventData1*/, int /*eventData2*/) {
+    return 0;
+}

@@ -1,0 +1,101 @@
+#include "read_exchange.h"
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+
+#include "session.h"
+
+std::atomic<std::uint32_t> f_read_len{1};
+std::atomic<std::uint32_t> f_read_rxint_iterator{0};
+std::atomic<std::uint32_t> f_read_iterator{0};
+std::atomic<std::uint8_t> f_read_start{0};
+std::atomic<std::uint8_t> f_checkblank_start{0};
+std::atomic<std::uint8_t> f_checkblank_rxint_start{0};
+
+namespace {
+
+// Guards only the buffer's lifetime: the worker that finishes a read releases
+// it while the producer may be storing and a new read may be replacing it.
+std::mutex bufferLock;
+std::unique_ptr<unsigned char[]> f_read_temp;
+std::uint32_t bufferLength = 0;
+std::uint32_t readGeneration = 0;
+
+void DropBufferLocked() {
+    f_read_temp.reset();
+    bufferLength = 0;
+}
+
+}  // namespace
+
+bool ReadInProgress(void) {
+    if (f_read_start.load() == 0 && f_checkblank_start.load() == 0) {
+        return false;
+    }
+    // Every block stored, or the session still reading: the read will end by itself.
+    return ISP_mode == 5 || f_read_rxint_iterator.load() >= f_read_len.load();
+}
+
+bool BeginFlashRead(std::uint32_t length, int display) {
+    std::lock_guard<std::mutex> lock(bufferLock);
+    f_read_start = 0;
+    f_checkblank_start = 0;
+    DropBufferLocked();
+    f_read_rxint_iterator = 0;
+    f_read_iterator = 0;
+    ++readGeneration;
+    f_read_temp.reset(new (std::nothrow) unsigned char[length]);
+    if (!f_read_temp) {
+        return false;
+    }
+    bufferLength = length;
+    f_read_len = length;
+    if (display) {
+        f_read_start = 1;
+    } else {
+        f_checkblank_start = 1;
+    }
+    return true;
+}
+
+bool StoreReadBlock(const unsigned char* data, std::uint32_t count) {
+    std::lock_guard<std::mutex> lock(bufferLock);
+    const std::uint32_t at = f_read_rxint_iterator.load(std::memory_order_relaxed);
+    if (!f_read_temp || at > bufferLength || count > bufferLength - at) {
+        return false;
+    }
+    std::memcpy(f_read_temp.get() + at, data, count);
+    f_read_rxint_iterator.store(at + count, std::memory_order_release);
+    return true;
+}
+
+bool FinishFlashRead(std::uint32_t position, std::uint32_t generation, bool stopProducer) {
+    std::lock_guard<std::mutex> lock(bufferLock);
+    if (generation != readGeneration) {
+        return false;
+    }
+    if (stopProducer) {
+        sub_read_byte_number = 0;
+    }
+    if (!f_read_iterator.compare_exchange_strong(position, 0)) {
+        return false;
+    }
+    f_read_rxint_iterator = 0;
+    f_read_start = 0;
+    f_checkblank_start = 0;
+    DropBufferLocked();
+    return true;
+}
+
+bool CopyStoredBytes(std::uint32_t offset, unsigned char* out, std::uint32_t count,
+                     std::uint32_t* generation) {
+    std::lock_guard<std::mutex> lock(bufferLock);
+    if (!f_read_temp || offset > bufferLength || count > bufferLength - offset) {
+        return false;
+    }
+    std::memcpy(out, f_read_temp.get() + offset, count);
+    *generation = readGeneration;
+    return true;
+}

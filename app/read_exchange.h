@@ -1,0 +1,42 @@
+// The flash-read exchange: the reply engine (user-interface thread) stores the
+// blocks of a read, the two workers consume them. Counters and flags are
+// atomics: a block's bytes are published by the release store of
+// f_read_rxint_iterator and seen by a worker's acquire load of it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+extern std::atomic<std::uint32_t> f_read_len;
+extern std::atomic<std::uint32_t> f_read_rxint_iterator;  // stored so far (producer)
+extern std::atomic<std::uint32_t> f_read_iterator;        // consumed so far (worker)
+extern std::atomic<std::uint8_t> f_read_start;
+extern std::atomic<std::uint8_t> f_checkblank_start;
+extern std::atomic<std::uint8_t> f_checkblank_rxint_start;
+
+// A read runs while its flag is set. It is abandoned when the session has left
+// Read Memory (a refusal, another operation, a disconnect) before it stored
+// everything: nothing will complete it.
+bool ReadInProgress(void);
+
+// Starts a read of `length` bytes: drops whatever an abandoned read left
+// behind, clears both positions and gives the read a fresh buffer. `display`
+// selects the hex display (1) or the blank check (0). False when no buffer
+// could be had.
+bool BeginFlashRead(std::uint32_t length, int display);
+
+// The producer's side: copies `count` bytes to the current position and
+// publishes them. Refuses (false) bytes that would not fit the current read.
+bool StoreReadBlock(const unsigned char* data, std::uint32_t count);
+
+// Ends read `generation` from a worker that consumed it up to `position`:
+// positions back to 0, flags cleared, buffer released; with `stopProducer`
+// the reply engine is first told that nothing remains to be read. False, and
+// nothing done, when the quit signal or a newer read has taken over.
+bool FinishFlashRead(std::uint32_t position, std::uint32_t generation, bool stopProducer);
+
+// The worker's access to stored bytes: copies `count` bytes at `offset` into
+// `out` while the buffer cannot be released, and names the read they belong
+// to in `generation`. False when the read is gone.
+bool CopyStoredBytes(std::uint32_t offset, unsigned char* out, std::uint32_t count,
+                     std::uint32_t* generation);

@@ -1,0 +1,273 @@
+// Replies of connect and identify (synchronisation, Get Version, Get ID) and
+// of Read Memory, which carries the identification block and every flash read.
+#include <cstdio>
+
+#include "ChipLoad.h"
+#include "TideComm.h"
+#include "asynctimer.h"
+#include "operator_messages.h"
+#include "panel_handles.h"
+#include "read_exchange.h"
+#include "reply_handlers.h"
+#include "rte.h"
+#include "session.h"
+
+namespace {
+
+constexpr char kWarning[] = "告警";
+constexpr char kConnectFailed[] = "与目标板连接失败，请检查电路并重新复位目标板！！！";
+constexpr char kReadCommandFailed[] = "读Flash操作失败，请检查boot0引脚并手动复位电路！！！";
+constexpr char kReadFailed[] = "读取操作失败，请检查boot0引脚并手动复位电路！！！";
+
+bool IsAck(const unsigned char* reply) {
+    return reply[0] == ISP_ACK;
+}
+
+void EnableConnectButton() {
+    SetCtrlAttribute(panelHandle, PANEL_CONNECT, ATTR_DIMMED, 0);
+}
+
+void Send(int port, const char* frame, int length) {
+    TideComm_OutputBuffer(port, frame, length);
+}
+
+// A refused Get Version or Get ID: re-synchronise, and give up on the third
+// refusal since connect.
+void IdentificationRefused() {
+    EnableConnectButton();
+    fail_count++;
+    ISP_sys_ready = 0;
+    ISP_mode = 0;
+    Handshake();
+    if (fail_count >= 3) {
+        ISP_sys_ready = 0;
+        fail_count = 0;
+        MessagePopup(kWarning, kConnectFailed);
+        ISP_mode = 0;
+    }
+}
+
+// Flash-size class shown in TABOPS_CHIP.
+int ChipClass(unsigned int flashKb) {
+    switch (flashKb) {
+        case 32:
+            return 2;
+        case 64:
+            return 3;
+        case 128:
+            return 4;
+        case 256:
+            return 5;
+        case 384:
+            return 6;
+        case 512:
+            return 7;
+        default:
+            return 1;
+    }
+}
+
+void ShowDecimal(int control, unsigned int value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u", value);
+    SetCtrlVal(opsTabPanel, control, text);
+}
+
+// d: the 22 bytes of the identification block.
+void ParseIdentification(const unsigned char* d) {
+    STM32_info.flash_size_kb = static_cast<unsigned short>(d[0] + 256 * d[1]);
+    ShowDecimal(TABOPS_FLASHSIZE, STM32_info.flash_size_kb);
+    STM32_info.ram_size_kb = static_cast<unsigned short>(d[2] + 256 * d[3]);
+    ShowDecimal(TABOPS_RAMSIZE, STM32_info.ram_size_kb);
+    LogLineNoScroll("获取FLASH和RAM容量...");
+    SetStatus("成功获取FLASH和RAM容量！！！");
+
+    char uid[2 * 12 + 1];
+    for (int i = 0; i < 12; i++) {
+        TideComm_IntToHex(&d[8 + i], uid + 2 * i, 2);
+    }
+    SetCtrlVal(opsTabPanel, TABOPS_UID, uid);
+    LogLine("获取芯片UID...");
+    SetStatus("成功获取芯片全球唯一标识码！！！");
+
+    SetCtrlVal(opsTabPanel, TABOPS_CHIP, ChipClass(STM32_info.flash_size_kb));
+    ISP_mode = 0;
+    EnableConnectButton();
+}
+
+void ReadBlockArrived(const unsigned char* reply, int length) {
+    const int remaining = sub_read_byte_number.load();
+    if (remaining <= 0) {
+        return;
+    }
+    const int block = remaining >= ISP_MAX_BLOCK ? ISP_MAX_BLOCK : remaining;
+    if (length < 1 + block) {
+        return;
+    }
+    if (block < ISP_MAX_BLOCK && sub_read_finish_mode == 1) {
+        ParseIdentification(reply + 1);
+        return;
+    }
+    // A read that a worker has ended (a blank check that found data) or that
+    // was replaced takes no more bytes and asks for no more blocks.
+    if (!StoreReadBlock(reply + 1, static_cast<std::uint32_t>(block))) {
+        ISP_mode = 0;
+        return;
+    }
+    sub_read_base_addr += block;
+    sub_read_byte_number -= block;
+    if (block == ISP_MAX_BLOCK) {
+        f_checkblank_rxint_start = 1;
+    }
+    if (sub_read_byte_number.load() > 0) {
+        sub_read_mode = 1;
+        ISPCmdSend(0x11);
+    }
+}
+
+}  // namespace
+
+int ReadMemoryReplyLength(void) {
+    if (sub_read_mode != 3) {
+        return 1;
+    }
+    const int remaining = sub_read_byte_number.load();
+    if (remaining <= 0) {
+        return 1;
+    }
+    return 1 + (remaining >= ISP_MAX_BLOCK ? ISP_MAX_BLOCK : remaining);
+}
+
+void HandleSyncReply(int /*port*/, const unsigned char* reply, int /*length*/) {
+    if (IsAck(reply)) {
+        SetAsyncTimerAttribute(TimerID1, TIMER_ATTR_ENABLED, 0);
+        ISP_sys_ready = 1;
+        switch (sub_handshake_mode) {
+            case 1:
+                sub_erase_mode = 1;
+                ISPCmdSend(0x43);
+                break;
+            case 2:
+                sub_erase_mode = 2;
+                ISPCmdSend(0x43);
+                break;
+            case 5:
+                sub_read_mode = 1;
+                ISPCmdSend(0x11);
+                break;
+            default:
+                ISPCmdSend(0x01);
+                break;
+        }
+        return;
+    }
+    EnableConnectButton();
+    fail_count++;
+    ISP_sys_ready = 0;
+    Handshake();
+    if (fail_count >= 3) {
+        ISP_sys_ready = 0;
+        fail_count = 0;
+        MessagePopup(kWarning, kConnectFailed);
+        ISP_mode = 0;
+        ISP_fail();
+    }
+}
+
+void HandleGetVersionReply(int /*port*/, const unsigned char* reply, int length) {
+    if (length < 5 || !IsAck(reply) || reply[4] != ISP_ACK) {
+        IdentificationRefused();
+        return;
+    }
+    ISP_sys_ready = 1;
+    const unsigned char version = reply[1];
+    char* text = STM32_info.bootloader_version;
+    text[0] = 'V';
+    text[1] = static_cast<char>('0' + (version >> 4));
+    text[2] = '.';
+    text[3] = static_cast<char>('0' + (version & 0x0F));
+    text[4] = '\0';
+    LogLine("获取Bootloader版本号...");
+    SetStatus("成功获取Bootloader版本号！！！");
+    SetCtrlVal(opsTabPanel, TABOPS_VERSION, STM32_info.bootloader_version);
+    ISPCmdSend(0x02);
+}
+
+void HandleGetIdReply(int /*port*/, const unsigned char* reply, int length) {
+    if (length < 2 || !IsAck(reply) || reply[1] >= MAX_PRODUCT_ID_BYTES || length < reply[1] + 4) {
+        IdentificationRefused();
+        return;
+    }
+    ISP_sys_ready = 1;
+    const int idBytes = reply[1] + 1;
+    // Digits are the nibble plus '0': a nibble above 9 shows as the
+    // character after '9', as the operator has always seen it.
+    for (int i = 0; i < idBytes; i++) {
+        const unsigned char b = reply[2 + i];
+        STM32_info.product_id[2 * i] = static_cast<char>('0' + (b >> 4));
+        STM32_info.product_id[2 * i + 1] = static_cast<char>('0' + (b & 0x0F));
+    }
+    STM32_info.product_id[2 * idBytes] = '\0';
+    LogLine("获取Product ID...");
+    SetStatus("成功获取Product ID！！！");
+    SetCtrlVal(opsTabPanel, TABOPS_PID, STM32_info.product_id);
+    sub_read_base_addr = ID_BLOCK_ADDR;
+    sub_read_byte_number = ID_BLOCK_LEN;
+    sub_read_finish_mode = 1;
+    sub_read_mode = 1;
+    ISPCmdSend(0x11);
+}
+
+void HandleReadMemoryReply(int port, const unsigned char* reply, int length) {
+    const bool ack = IsAck(reply);
+    switch (sub_read_mode) {
+        case 1:
+            if (ack) {
+                char frame[5];
+                Send(port, frame, BuildAddressFrame(frame, sub_read_base_addr));
+                ISP_mode = 5;
+                sub_read_mode = 2;
+                return;
+            }
+            EnableConnectButton();
+            fail_count++;
+            Handshake();
+            sub_handshake_mode = 5;
+            if (fail_count >= 3) {
+                fail_count = 0;
+                ISP_mode = 0;
+                MessagePopup(kWarning, kReadCommandFailed);
+            }
+            return;
+        case 2:
+            if (ack) {
+                const int remaining = sub_read_byte_number.load();
+                if (remaining <= 0) {
+                    return;
+                }
+                char frame[2];
+                Send(port, frame,
+                     BuildReadLengthFrame(frame,
+                                          remaining >= ISP_MAX_BLOCK ? ISP_MAX_BLOCK : remaining));
+                ISP_mode = 5;
+                sub_read_mode = 3;
+                return;
+            }
+            EnableConnectButton();
+            ISP_mode = 0;
+            MessagePopup(kWarning, kReadCommandFailed);
+            return;
+        case 3:
+            if (ack) {
+                ReadBlockArrived(reply, length);
+                return;
+            }
+            ISP_mode = 0;
+            MessagePopup(kWarning, kReadFailed);
+            return;
+        default:
+            ISP_mode = 0;
+            MessagePopup(kWarning, kReadFailed);
+            return;
+    }
+}

@@ -1,0 +1,201 @@
+// Replies of Erase, Write Memory and Go.
+#include <cstring>
+
+#include "ChipLoad.h"
+#include "TideComm.h"
+#include "operator_messages.h"
+#include "panel_handles.h"
+#include "program_image.h"
+#include "reply_handlers.h"
+#include "rte.h"
+#include "session.h"
+
+namespace {
+
+constexpr char kWarning[] = "告警";
+constexpr char kEraseFailed[] = "擦除操作失败，请检查boot0引脚并手动复位电路！！！";
+constexpr char kWriteFailed[] = "程序烧写操作失败，请检查boot0引脚并手动复位电路！！！";
+constexpr char kBlockFailed[] = "烧写操作失败，请检查boot0引脚并手动复位电路！！！";
+constexpr char kGoFailed[] = "运行（GO）操作失败，请检查boot0引脚并手动复位电路！！！";
+
+bool IsAck(const unsigned char* reply) {
+    return reply[0] == ISP_ACK;
+}
+
+void Send(int port, const char* frame, int length) {
+    TideComm_OutputBuffer(port, frame, length);
+}
+
+// Sends the next block of the image. The bootloader acknowledges a block
+// whose length is not a multiple of 4 but leaves its last partial word
+// unprogrammed, so the last block is padded with erased bytes; the counts
+// stay those of the image.
+void SendNextBlock(int port) {
+    const int count = sub_write_byte_number > ISP_MAX_BLOCK ? ISP_MAX_BLOCK : sub_write_byte_number;
+    const int padded = (count + 3) & ~3;
+    unsigned char block[ISP_MAX_BLOCK];
+    std::memset(block, 0xFF, sizeof block);
+    std::memcpy(block, f_temp + sub_write_byte_iterator, static_cast<std::size_t>(count));
+    char frame[ISP_MAX_BLOCK + 2];
+    Send(port, frame, BuildDataBlockFrame(frame, block, padded));
+    ISP_mode = 7;
+    sub_write_mode = 3;
+    sub_write_byte_number -= count;
+    sub_write_byte_iterator += count;
+    sub_write_base_addr += count;
+}
+
+void WriteComplete() {
+    SetStatus("程序烧写完成");
+    LogLine("程序烧写完成");
+    SetCtrlVal(opsTabPanel, TABOPS_PROGRESS, binLength);
+    sub_erase_finish_mode = 0;
+    // Back to idle: a later byte is no answer to this write.
+    ISP_mode = 0;
+    sub_write_mode = 0;
+    MessagePopup("", "   Flash烧写完成！\n可以使用GO命令运行一下！！");
+    SetCtrlVal(opsTabPanel, TABOPS_PROGRESS, 0);
+}
+
+}  // namespace
+
+void HandleEraseReply(int port, const unsigned char* reply, int /*length*/) {
+    const bool ack = IsAck(reply);
+    switch (sub_erase_mode) {
+        case 1:
+        case 2:
+            if (ack) {
+                if (sub_erase_mode == 1) {
+                    const char frame[2] = {static_cast<char>(0xFF), 0x00};
+                    Send(port, frame, 2);
+                    fail_count = 0;
+                } else {
+                    char frame[ISP_MAX_BLOCK + 2];
+                    Send(port, frame,
+                         BuildPageListFrame(frame, sub_erase_base_page, sub_erase_page_number));
+                }
+                ISP_mode = 8;
+                sub_erase_mode = 3;
+                return;
+            }
+            fail_count++;
+            sub_handshake_mode = sub_erase_mode;
+            Handshake();
+            if (fail_count >= 3) {
+                fail_count = 0;
+                ISP_mode = 0;
+                MessagePopup(kWarning, kEraseFailed);
+            }
+            return;
+        case 3:
+            if (ack) {
+                LogLineNoScroll("FLASH擦除完毕.");
+                SetStatus("FLASH擦除成功！！！");
+                if (sub_erase_finish_mode == 1) {
+                    ISPCmdSend(0x31);
+                    sub_write_mode = 1;
+                } else {
+                    ISP_mode = 0;
+                    fail_count = 0;
+                    sub_erase_mode = 0;
+                }
+                return;
+            }
+            sub_erase_mode = 0;
+            ISP_sys_ready = 0;
+            fail_count = 0;
+            ISP_mode = 0;
+            MessagePopup(kWarning, kEraseFailed);
+            return;
+        default:
+            return;
+    }
+}
+
+void HandleWriteMemoryReply(int port, const unsigned char* reply, int /*length*/) {
+    const bool ack = IsAck(reply);
+    switch (sub_write_mode) {
+        case 1:
+            if (ack) {
+                char frame[5];
+                Send(port, frame, BuildAddressFrame(frame, sub_write_base_addr));
+                ISP_mode = 7;
+                sub_write_mode = 2;
+                return;
+            }
+            fail_count++;
+            sub_write_mode = 1;
+            ISPCmdSend(0x31);
+            if (fail_count >= 3) {
+                fail_count = 0;
+                ISP_mode = 0;
+                MessagePopup(kWarning, kWriteFailed);
+            }
+            return;
+        case 2:
+            if (ack) {
+                if (sub_write_byte_number > 0) {
+                    SendNextBlock(port);
+                }
+                return;
+            }
+            ISP_mode = 0;
+            MessagePopup(kWarning, kWriteFailed);
+            return;
+        case 3:
+            if (!ack) {
+                ISP_mode = 0;
+                MessagePopup(kWarning, kBlockFailed);
+                return;
+            }
+            if (sub_write_byte_number != 0) {
+                sub_write_mode = 1;
+                ISPCmdSend(0x31);
+                SetCtrlVal(opsTabPanel, TABOPS_PROGRESS, binLength - sub_write_byte_number);
+                return;
+            }
+            WriteComplete();
+            return;
+        default:
+            ISP_mode = 0;
+            MessagePopup(kWarning, kWriteFailed);
+            return;
+    }
+}
+
+void HandleGoReply(int port, const unsigned char* reply, int /*length*/) {
+    const bool ack = IsAck(reply);
+    switch (sub_go_mode) {
+        case 1:
+            if (ack) {
+                const char frame[5] = {0x08, 0x00, 0x00, 0x00, 0x08};
+                Send(port, frame, 5);
+                sub_go_mode = 2;
+                return;
+            }
+            fail_count++;
+            sub_go_mode = 1;
+            ISPCmdSend(0x21);
+            if (fail_count >= 3) {
+                fail_count = 0;
+                ISP_mode = 0;
+                MessagePopup(kWarning, kGoFailed);
+            }
+            return;
+        case 2:
+            if (ack) {
+                SetStatus("程序开始运行！！！");
+                InsertTextBoxLine(termTabPanel, TABTERM_RECEIVE, -1, "程序开始运行！！！");
+                // The program now owns the line: what it prints is no reply.
+                ISP_mode = 0;
+                sub_go_mode = 0;
+                return;
+            }
+            fail_count = 0;
+            ISP_mode = 0;
+            MessagePopup(kWarning, kGoFailed);
+            return;
+        default:
+            return;
+    }
+}

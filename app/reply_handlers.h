@@ -1,0 +1,18 @@
+// Reply handlers, one per awaited command. Each gets one whole reply: its
+// first byte is the ACK (0x79) or a refusal, and `length` bytes are valid.
+#pragma once
+
+void HandleSyncReply(int port, const unsigned char* reply, int length);
+void HandleGetVersionReply(int port, const unsigned char* reply, int length);
+void HandleGetIdReply(int port, const unsigned char* reply, int length);
+void HandleReadMemoryReply(int port, const unsigned char* reply, int length);
+void HandleGoReply(int port, const unsigned char* reply, int length);
+void HandleWriteMemoryReply(int port, const unsigned char* reply, int length);
+void HandleEraseReply(int port, const unsigned char* reply, int length);
+
+// The most ID bytes a Get ID reply may carry: two characters each, and a
+// terminating zero, fit the 128-character product ID.
+enum { MAX_PRODUCT_ID_BYTES = 63 };
+
+// Bytes of the Read Memory reply now awaited: the ACK and the block.
+int ReadMemoryReplyLength(void);

@@ -152,8 +152,12 @@ TEST_F(PortPtyTest, OpeningTwiceReportsAlreadyOpenAndKeepsThePortWorking) {
 }
 
 TEST_F(PortPtyTest, SettersReachTheOpenDeviceAndCloseLeavesTheRecordEmpty) {
+    TideComm_SetReadTotalTimeoutConstant(kPort, 500);
     ASSERT_EQ(TideComm_OpenConfig(kPort, 9600, 2, 8, 0, 128, 32, 1), 0);
     DCB device{};
+    EXPECT_EQ(TideComm_SetBaudRate(kPort, 0), 1) << "refused by the device";
+    EXPECT_EQ(TideComm_GetError(kPort), -8);
+    EXPECT_EQ(TideComm_GetPortOpen(kPort), 1);
     EXPECT_EQ(TideComm_SetBaudRate(kPort, 57600), 0);
     ASSERT_TRUE(GetCommState(TideComm_GetCommFileHandle(kPort), &device));
     EXPECT_EQ(device.BaudRate, 57600u);
@@ -167,7 +171,7 @@ TEST_F(PortPtyTest, SettersReachTheOpenDeviceAndCloseLeavesTheRecordEmpty) {
     COMMTIMEOUTS timeouts{};
     ASSERT_EQ(TideComm_GetTimeout(kPort, &timeouts), 0);
     EXPECT_EQ(timeouts.ReadIntervalTimeout, 100u);
-    EXPECT_EQ(timeouts.ReadTotalTimeoutConstant, 0u);
+    EXPECT_EQ(timeouts.ReadTotalTimeoutConstant, 0u) << "totals are kept, not applied";
     EXPECT_EQ(TideComm_Suspend(kPort), 0);
     EXPECT_EQ(TideComm_SetInputLen(kPort, 16), 1) << "sizes are refused while open";
     EXPECT_EQ(TideComm_SetOutputLen(kPort, 16), 1);

@@ -256,6 +256,15 @@ TEST_F(PortTableTest, ClosedPortOperationsFailWithoutTouchingTheRecord) {
     }
 }
 
+TEST_F(PortTableTest, AModeTextFillsTheDeviceControlBlockOfAClosedPort) {
+    EXPECT_EQ(TideComm_Settings(3, "baud=1200 parity=E data=7 stop=2"), 0);
+    EXPECT_EQ(TideComm[3].dcb.BaudRate, 1200u);
+    EXPECT_EQ(TideComm[3].dcb.Parity, EVENPARITY);
+    EXPECT_EQ(TideComm[3].dcb.ByteSize, 7);
+    EXPECT_EQ(TideComm[3].dcb.StopBits, TWOSTOPBITS);
+    EXPECT_EQ(TideComm_Settings(0, "baud=1200"), 1);
+}
+
 TEST_F(PortTableTest, SizesAndLengthsRefuseValuesTheRingsCannotUse) {
     EXPECT_EQ(TideComm_SetOutBuffersize(3, 1000), 1);
     EXPECT_EQ(TideComm_SetOutBuffersize(3, 0), 1);

@@ -223,7 +223,9 @@ class FrontEnd {
     virtual void changed(const Change& change) = 0;
 
     // Any thread, no engine lock held; block until answered. The engine
-    // holds its events while any of these runs.
+    // holds its events while any of these runs. On the user-interface thread
+    // (a callback asking) show it there, in a nested loop; from any other
+    // thread hand it to the user-interface thread and wait.
     virtual void messagePopup(const MessageRequest& request) = 0;
     virtual GenericAnswer genericMessagePopup(const GenericRequest& request) = 0;
     virtual FileAnswer fileSelectPopup(const FileRequest& request) = 0;

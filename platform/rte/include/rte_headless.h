@@ -18,7 +18,7 @@
 
 namespace rte {
 
-class Headless final : public FrontEnd, public std::enable_shared_from_this<Headless> {
+class Headless final : public FrontEnd {
   public:
     // How pop-ups are answered when no queued answer is waiting.
     enum class PopupRule {

@@ -153,6 +153,7 @@ void FakeRfc2217Server::onSubnegotiation(std::uint8_t option,
     {
         std::lock_guard lock(mutex_);
         commands_.push_back(command);
+        dataBeforeCommand_.push_back(data_.size());
         changed_.notify_all();
     }
     // Confirm what was asked, as a server that took it would; value 0 is a
@@ -192,6 +193,15 @@ bool FakeRfc2217Server::waitForCommand(ClientCommand command, std::chrono::milli
 std::vector<FakeRfc2217Server::ClientCommand> FakeRfc2217Server::commands() const {
     std::lock_guard lock(mutex_);
     return commands_;
+}
+
+std::optional<std::size_t> FakeRfc2217Server::dataBefore(ClientCommand command) const {
+    std::lock_guard lock(mutex_);
+    const auto found = std::find(commands_.begin(), commands_.end(), command);
+    if (found == commands_.end()) {
+        return std::nullopt;
+    }
+    return dataBeforeCommand_[static_cast<std::size_t>(found - commands_.begin())];
 }
 
 bool FakeRfc2217Server::waitForData(std::size_t count, std::chrono::milliseconds timeout) {

@@ -50,6 +50,8 @@ class FakeRfc2217Server : private TelnetParser::Sink {
     // Waits (bounded) until the client has sent the command.
     bool waitForCommand(ClientCommand command, std::chrono::milliseconds timeout);
     std::vector<ClientCommand> commands() const;
+    // How many data bytes had arrived when the command first did.
+    std::optional<std::size_t> dataBefore(ClientCommand command) const;
     bool waitForData(std::size_t count, std::chrono::milliseconds timeout);
     Bytes data() const;
 
@@ -77,6 +79,7 @@ class FakeRfc2217Server : private TelnetParser::Sink {
     bool stopping_ = false;
     Bytes data_;
     std::vector<ClientCommand> commands_;
+    std::vector<std::size_t> dataBeforeCommand_;  // beside commands_
 };
 
 }  // namespace chipload::rfc2217::testing

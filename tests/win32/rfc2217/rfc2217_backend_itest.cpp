@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 #include "com_handle.h"
 #include "fake_rfc2217_server.h"
@@ -193,6 +194,32 @@ TEST_F(Rfc2217Backend, AWriteAbortedMidStreamLeavesTheStreamWhole) {
     ASSERT_TRUE(endsWithOk()) << got.size() << " bytes";
     ASSERT_LT(got.size() - 2, big.size());
     EXPECT_TRUE(std::equal(got.begin(), got.end() - 2, big.begin()));
+}
+
+TEST_F(Rfc2217Backend, ALineFunctionOvertakesALongWrite) {
+    const std::vector<BYTE> big(1024 * 1024, 'x');
+    server.pauseReading(true);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD n = 0;
+    ASSERT_FALSE(
+        WriteFile(port.get(), big.data(), static_cast<DWORD>(big.size()), &n, &overlapped));
+    ASSERT_EQ(WaitForSingleObject(overlapped.hEvent, 200), DWORD{WAIT_TIMEOUT});  // stuck
+
+    std::thread resume([&] {
+        std::this_thread::sleep_for(100ms);
+        server.pauseReading(false);
+    });
+    EXPECT_TRUE(EscapeCommFunction(port.get(), SETDTR)) << GetLastError();
+    resume.join();
+    EXPECT_EQ(finish(port.get(), overlapped, n, 5000), ERROR_SUCCESS);
+    CloseHandle(overlapped.hEvent);
+
+    // The DTR command went out between pieces of the write, not after it.
+    ASSERT_TRUE(server.waitForCommand({5, 8}, 1s));
+    EXPECT_LT(server.dataBefore({5, 8}).value_or(big.size()), big.size());
+    ASSERT_TRUE(server.waitForData(big.size(), 5s));
+    EXPECT_EQ(server.data(), big);
 }
 
 TEST_F(Rfc2217Backend, ADroppedConnectionFailsPendingAndLaterCalls) {

@@ -13,8 +13,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long a command may wait for room in the socket before the link is
-// given up: the server has stopped reading.
+// How long a command may wait for room in the socket: a slow line behind a
+// full socket, or a server that stopped reading. The call then fails; the
+// link stays usable.
 constexpr int kCommandSendTimeoutMs = 2000;
 
 int msUntil(Clock::time_point deadline) {
@@ -113,27 +114,44 @@ void TelnetLink::discardReceived() {
 }
 
 // ---- bytes out ----
+//
+// Nobody waits for room in the socket with sendMutex_ held, so a command can
+// go out between two pieces of a long write. A unit cut short (half of an
+// escaped data byte, part of a command) leaves its tail in owed_, which goes
+// out before anything else.
 
-TelnetLink::Status TelnetLink::sendRawLocked(std::span<const std::uint8_t> bytes, std::size_t& sent,
-                                             int wakeFd, int timeoutMs) {
+TelnetLink::Push TelnetLink::pushLocked(std::span<const std::uint8_t> bytes, std::size_t& sent) {
     sent = 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (sent < bytes.size()) {
-        const ssize_t n =
-            ::send(socket_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-            continue;
+    std::size_t owedSent = 0;
+    auto pushSome = [&](std::span<const std::uint8_t> what, std::size_t& done) {
+        while (done < what.size()) {
+            const ssize_t n = ::send(socket_, what.data() + done, what.size() - done,
+                                     MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                return Push::Full;
+            } else {
+                fail();
+                return Push::Failed;
+            }
         }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
-            fail();
-            return Status::Failed;
-        }
+        return Push::Done;
+    };
+    Push result = pushSome(owed_, owedSent);
+    owed_.erase(owed_.begin(), owed_.begin() + static_cast<std::ptrdiff_t>(owedSent));
+    if (result == Push::Done) {
+        result = pushSome(bytes, sent);
+    }
+    return result;
+}
+
+TelnetLink::Status TelnetLink::waitWritable(int wakeFd, std::optional<Clock::time_point> deadline) {
+    for (;;) {
         pollfd fds[3] = {{socket_, POLLOUT, 0}, {stop_.fd(), POLLIN, 0}, {wakeFd, POLLIN, 0}};
-        const int ready = ::poll(fds, 3, timeoutMs < 0 ? -1 : msUntil(deadline));
+        const int ready = ::poll(fds, 3, deadline ? msUntil(*deadline) : -1);
         if (ready < 0 && errno == EINTR) {
             continue;
         }
@@ -143,59 +161,48 @@ TelnetLink::Status TelnetLink::sendRawLocked(std::span<const std::uint8_t> bytes
         if (readable(fds[2])) {
             return Status::Aborted;
         }
-        if (ready == 0) {
-            return Status::TimedOut;
-        }
+        return ready == 0 ? Status::TimedOut : Status::Ok;
     }
-    return Status::Ok;
-}
-
-TelnetLink::Status TelnetLink::sendOwedLocked(int wakeFd, int timeoutMs) {
-    std::size_t sent = 0;
-    const Status status = sendRawLocked(owed_, sent, wakeFd, timeoutMs);
-    owed_.erase(owed_.begin(), owed_.begin() + static_cast<std::ptrdiff_t>(sent));
-    return status;
-}
-
-TelnetLink::Status TelnetLink::sendLocked(std::span<const std::uint8_t> bytes, std::size_t& sent,
-                                          int wakeFd, int timeoutMs) {
-    sent = 0;
-    if (const Status status = sendOwedLocked(wakeFd, timeoutMs); status != Status::Ok) {
-        return status;
-    }
-    return sendRawLocked(bytes, sent, wakeFd, timeoutMs);
 }
 
 TelnetLink::Status TelnetLink::send(std::span<const std::uint8_t> data, std::size_t& written,
                                     int wakeFd) {
     constexpr std::size_t kSlice = 64 * 1024;
     written = 0;
-    std::lock_guard lock(sendMutex_);
-    const bool binary = localBinary_;
     Bytes wire;
     while (written < data.size()) {
-        const auto slice = data.subspan(written, std::min(kSlice, data.size() - written));
-        wire.clear();
-        appendData(wire, slice, binary);
-        std::size_t sent = 0;
-        const Status status = sendLocked(wire, sent, wakeFd, -1);
-        // Count the data bytes that went out whole; a byte cut in half owes
-        // the rest of its escape to whatever is sent next.
-        std::size_t position = 0;
-        for (const std::uint8_t b : slice) {
-            const std::size_t length = encodedLength(b, binary);
-            if (position + length > sent) {
-                if (position < sent) {
-                    owed_.assign(wire.begin() + static_cast<std::ptrdiff_t>(sent),
-                                 wire.begin() + static_cast<std::ptrdiff_t>(position + length));
-                    ++written;
+        {
+            std::lock_guard lock(sendMutex_);
+            const bool binary = localBinary_;
+            const auto slice = data.subspan(written, std::min(kSlice, data.size() - written));
+            wire.clear();
+            appendData(wire, slice, binary);
+            std::size_t sent = 0;
+            const Push push = pushLocked(wire, sent);
+            // Count the data bytes that went out whole; a byte cut in half
+            // counts too, its tail owed.
+            std::size_t position = 0;
+            for (const std::uint8_t b : slice) {
+                const std::size_t length = encodedLength(b, binary);
+                if (position + length > sent) {
+                    if (position < sent) {
+                        owed_.assign(wire.begin() + static_cast<std::ptrdiff_t>(sent),
+                                     wire.begin() + static_cast<std::ptrdiff_t>(position + length));
+                        ++written;
+                    }
+                    break;
                 }
-                break;
+                position += length;
+                ++written;
             }
-            position += length;
-            ++written;
+            if (push == Push::Failed) {
+                return Status::Failed;
+            }
+            if (push == Push::Done) {
+                continue;
+            }
         }
-        if (status != Status::Ok) {
+        if (const Status status = waitWritable(wakeFd, std::nullopt); status != Status::Ok) {
             return status;
         }
     }
@@ -203,15 +210,32 @@ TelnetLink::Status TelnetLink::send(std::span<const std::uint8_t> data, std::siz
 }
 
 TelnetLink::Status TelnetLink::command(const Bytes& commands) {
-    std::lock_guard lock(sendMutex_);
-    std::size_t sent = 0;
-    const Status status = sendLocked(commands, sent, -1, kCommandSendTimeoutMs);
-    if (status != Status::Ok) {
-        // Part of a command on the wire leaves the stream unusable.
-        fail();
-        return Status::Failed;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kCommandSendTimeoutMs);
+    bool committed = false;  // part is out; the rest is owed
+    for (;;) {
+        {
+            std::lock_guard lock(sendMutex_);
+            std::size_t sent = 0;
+            const Push push =
+                pushLocked(committed ? std::span<const std::uint8_t>{} : commands, sent);
+            if (push == Push::Failed) {
+                return Status::Failed;
+            }
+            if (!committed && sent > 0 && sent < commands.size()) {
+                owed_.assign(commands.begin() + static_cast<std::ptrdiff_t>(sent), commands.end());
+                committed = true;
+            } else if (push == Push::Done) {
+                return Status::Ok;
+            }
+        }
+        const Status status = waitWritable(-1, deadline);
+        if (status == Status::TimedOut) {
+            return committed ? Status::Ok : Status::TimedOut;
+        }
+        if (status != Status::Ok) {
+            return status;
+        }
     }
-    return status;
 }
 
 TelnetLink::Status TelnetLink::request(const Bytes& commands,

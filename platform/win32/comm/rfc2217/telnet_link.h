@@ -78,13 +78,13 @@ class TelnetLink : private TelnetParser::Sink {
     void readerLoop();
     void fail();
     std::size_t takeLocked(std::span<std::uint8_t> out);
-    // With sendMutex_ held: owed bytes first, then bytes; sent counts the
-    // latter. wakeFd < 0: only the time-out (< 0: none) ends the wait.
-    Status sendLocked(std::span<const std::uint8_t> bytes, std::size_t& sent, int wakeFd,
-                      int timeoutMs);
-    Status sendOwedLocked(int wakeFd, int timeoutMs);
-    Status sendRawLocked(std::span<const std::uint8_t> bytes, std::size_t& sent, int wakeFd,
-                         int timeoutMs);
+    enum class Push { Done, Full, Failed };
+    // With sendMutex_ held, without waiting: owed_ first, then bytes; sent
+    // counts the latter.
+    Push pushLocked(std::span<const std::uint8_t> bytes, std::size_t& sent);
+    // Without sendMutex_: until the socket has room, wakeFd (< 0: none) is
+    // readable, or the deadline passes.
+    Status waitWritable(int wakeFd, std::optional<std::chrono::steady_clock::time_point> deadline);
 
     const int socket_;
     const NotifyHandler notify_;
@@ -114,7 +114,7 @@ class TelnetLink : private TelnetParser::Sink {
 
     std::mutex sendMutex_;
     std::atomic<bool> localBinary_{false};
-    Bytes owed_;  // the rest of a data byte whose escape was cut short
+    Bytes owed_;  // the tail of a unit cut short; goes out first
 };
 
 }  // namespace chipload::rfc2217

@@ -91,8 +91,8 @@ void QtFrontEnd::flushChanges() {
     for (const rte::Change& change : batch.panelChanges) {
         applyPanelChange(change);
     }
-    // About half a frame of appending per turn of the loop.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(8);
+    // About a third of a frame of appending per turn of the loop.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(5);
     for (const ControlUpdate& update : batch.controls) {
         const auto view = index_.find(update.panel);
         if (view != index_.end() && !view->second->apply(update, deadline)) {

@@ -67,7 +67,7 @@ void SetInt(const char* constant, int value) {
 
 void FillDemo() {
     SetText("PANEL_STATUS", "Flash读取完成！！！");
-    SetText("PANEL_TIME", TimeStr());
+    SetText("PANEL_TIME", "09:41:27");
     for (const char* led :
          {"PANEL_OPENLED", "PANEL_DTRLED", "PANEL_RTSLED", "TABTERM_DISPLAYLED"}) {
         SetInt(led, 1);

@@ -20,7 +20,8 @@ namespace rte_qt {
 
 namespace {
 
-// A message with up to three buttons. Unlike a plain message box it lets
+// A message with up to three buttons, centred under it whatever alignment
+// the caller asks for. Unlike a plain message box it lets
 // the Enter key press one button while another has the focus, lets Escape
 // do nothing when no button answers it, and takes the shortcut letter of a
 // button without Alt when there is no entry field to type into.
@@ -146,7 +147,8 @@ rte::GenericAnswer showGenericPopup(const rte::GenericRequest& request, QWidget*
 
 rte::FileAnswer showFilePopup(const rte::FileRequest& request, QWidget* parent) {
     // Qt's own dialog rather than the desktop's: the same everywhere, and
-    // one the window's thread can run modally without a portal.
+    // one the window's thread can run modally without a portal. It always
+    // offers Cancel and lets the operator change folders.
     auto* files = new QFileDialog(parent, QString::fromStdString(request.title));
     QFileDialog& dialog = *files;
     dialog.setOption(QFileDialog::DontUseNativeDialog);

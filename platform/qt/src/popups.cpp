@@ -21,10 +21,10 @@ namespace rte_qt {
 namespace {
 
 // A message with up to three buttons, centred under it whatever alignment
-// the caller asks for. Unlike a plain message box it lets
-// the Enter key press one button while another has the focus, lets Escape
-// do nothing when no button answers it, and takes the shortcut letter of a
-// button without Alt when there is no entry field to type into.
+// the caller asks for. Unlike a plain message box it lets the Enter key
+// press one button while another has the focus, lets Escape do nothing when
+// no button answers it, and takes a button's shortcut letter without Alt
+// when there is no entry field to type into.
 class GenericDialog final : public QDialog {
   public:
     GenericDialog(const rte::GenericRequest& request, QWidget* parent) : QDialog(parent) {

@@ -227,6 +227,7 @@ TEST(TelnetNegotiation, OpeningRequestsAndAnswersSettleWithoutLoops) {
     neg.start(out);
     EXPECT_THAT(out, ElementsAre(kIac, kWill, 0, kIac, kWill, 44, kIac, kDo, 0));
     EXPECT_FALSE(neg.localSettled(44));
+    EXPECT_FALSE(neg.allSettled());
 
     // Answers to our requests are not answered again.
     out.clear();
@@ -237,6 +238,7 @@ TEST(TelnetNegotiation, OpeningRequestsAndAnswersSettleWithoutLoops) {
     EXPECT_TRUE(neg.localEnabled(44));
     EXPECT_TRUE(neg.localSettled(44));
     EXPECT_TRUE(neg.remoteEnabled(0));
+    EXPECT_TRUE(neg.allSettled());
 
     // A repeated request for an enabled option is ignored.
     neg.receive(kDo, 44, out);

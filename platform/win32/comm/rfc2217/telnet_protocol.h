@@ -54,9 +54,6 @@ enum class Control : std::uint8_t {
     DtrOff = 9,
     RtsOn = 11,
     RtsOff = 12,
-    InboundFlowNone = 14,
-    InboundFlowXonXoff = 15,
-    InboundFlowHardware = 16,
 };
 
 // PURGE-DATA values, seen from the server: its receive buffer holds what the

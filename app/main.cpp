@@ -1,4 +1,4 @@
-// chipload [--headless] [--com N=DEVICE]... [--help]
+// chipload [--headless] [--demo] [--com N=DEVICE]... [--help]
 #include <pthread.h>
 #include <signal.h>
 
@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -13,6 +14,9 @@
 #include "rte.h"
 #include "rte_headless.h"
 #include "startup.h"
+#ifdef CHIPLOAD_WITH_DEMO
+#include "demo.h"
+#endif
 #ifdef CHIPLOAD_WITH_QT
 #include "rte_qt.h"
 #endif
@@ -20,15 +24,21 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: chipload [--headless] [--com N=DEVICE]... [--help]\n"
+    "Usage: chipload [--headless] [--demo] [--com N=DEVICE]... [--help]\n"
     "  --headless        no window: pop-ups, status and log lines go to standard output,\n"
     "                    pop-ups are answered with their first button\n"
+    "  --demo            COM1 is a simulated STM32F103 started by the program; with\n"
+    "                    --headless, program the sample program into it and run it\n"
+    "  --demo-screenshot FILE  the demo's job in the window, saved as FILE (PNG) when\n"
+    "                    programming completes\n"
     "  --com N=DEVICE    COMn stands for DEVICE (a tty path or rfc2217://HOST:PORT)\n"
     "  --help            this text\n";
 
 struct Options {
     bool headless = false;
     bool help = false;
+    bool demo = false;
+    std::string screenshot;
 };
 
 // Applies the --com mappings as it goes; false with a message on a bad argument.
@@ -37,6 +47,11 @@ bool ParseArguments(int argc, char** argv, Options& options) {
         const std::string argument = argv[i];
         if (argument == "--headless") {
             options.headless = true;
+        } else if (argument == "--demo") {
+            options.demo = true;
+        } else if (argument == "--demo-screenshot" && i + 1 < argc) {
+            options.demo = true;
+            options.screenshot = argv[++i];
         } else if (argument == "--help") {
             options.help = true;
         } else if (argument == "--com" && i + 1 < argc) {
@@ -133,8 +148,30 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+#ifdef CHIPLOAD_WITH_DEMO
+    std::unique_ptr<chipload::demo::Board> demoBoard;
+    if (options.demo) {
+        std::string error;
+        demoBoard = chipload::demo::StartBoard(error);
+        if (!demoBoard) {
+            std::fprintf(stderr, "chipload: the simulated board did not start: %s\n",
+                         error.c_str());
+            return 1;
+        }
+    }
+#else
+    if (options.demo) {
+        std::fputs("chipload: built without the simulated target; no demo\n", stderr);
+        return 2;
+    }
+#endif
 #ifdef CHIPLOAD_WITH_QT
     if (window) {
+#ifdef CHIPLOAD_WITH_DEMO
+        if (!options.screenshot.empty()) {
+            return chipload::demo::RunWindowJob(options.screenshot, RunProgram);
+        }
+#endif
         return RunProgram();
     }
 #endif
@@ -142,7 +179,12 @@ int main(int argc, char** argv) {
     headless.rule = rte::Headless::PopupRule::FirstButton;
     headless.echo = true;
     headless.echoControls = {"PANEL_STATUS", "TABOPS_LOG"};
-    rte::Headless::Install(headless);
+    auto frontEnd = rte::Headless::Install(headless);
     QuitOnSignal quitOnSignal;
+#ifdef CHIPLOAD_WITH_DEMO
+    if (options.demo) {
+        return chipload::demo::RunHeadlessJob(*frontEnd, RunProgram);
+    }
+#endif
     return RunProgram();
 }

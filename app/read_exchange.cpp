@@ -89,13 +89,24 @@ bool FinishFlashRead(std::uint32_t position, std::uint32_t generation, bool stop
     return true;
 }
 
-bool CopyStoredBytes(std::uint32_t offset, unsigned char* out, std::uint32_t count,
-                     std::uint32_t* generation) {
+bool ConsumeStoredBytes(const std::atomic<std::uint8_t>& flag, std::uint32_t minimum,
+                        std::uint32_t maximum, ReadConsumer consume, void* context,
+                        std::uint32_t* position, std::uint32_t* generation) {
     std::lock_guard<std::mutex> lock(bufferLock);
-    if (!f_read_temp || offset > bufferLength || count > bufferLength - offset) {
+    const std::uint32_t at = f_read_iterator.load();
+    const std::uint32_t stored = f_read_rxint_iterator.load(std::memory_order_acquire);
+    if (flag.load() != 1 || !f_read_temp || at >= stored || stored - at < minimum ||
+        stored > bufferLength) {
         return false;
     }
-    std::memcpy(out, f_read_temp.get() + offset, count);
+    const std::uint32_t offered = stored - at < maximum ? stored - at : maximum;
+    const std::uint32_t used = consume(at, f_read_temp.get() + at, offered, context);
+    // The quit signal may have been stored meanwhile: it wins.
+    std::uint32_t expected = at;
+    if (!f_read_iterator.compare_exchange_strong(expected, at + used)) {
+        return false;
+    }
+    *position = at + used;
     *generation = readGeneration;
     return true;
 }

@@ -35,8 +35,15 @@ bool StoreReadBlock(const unsigned char* data, std::uint32_t count);
 // nothing done, when the quit signal or a newer read has taken over.
 bool FinishFlashRead(std::uint32_t position, std::uint32_t generation, bool stopProducer);
 
-// The worker's access to stored bytes: copies `count` bytes at `offset` into
-// `out` while the buffer cannot be released, and names the read they belong
-// to in `generation`. False when the read is gone.
-bool CopyStoredBytes(std::uint32_t offset, unsigned char* out, std::uint32_t count,
-                     std::uint32_t* generation);
+// The worker's step. While the read that `flag` marks runs and at least
+// `minimum` bytes past f_read_iterator are stored, hands up to `maximum` of
+// them (with their offset) to `consume`, which returns how many it used, and
+// advances f_read_iterator by that. All of it happens while the read cannot
+// be replaced, so a line of an abandoned read never follows a new one's start.
+// `position` and `generation` receive the new position and the read's
+// identity; false when nothing was consumed.
+using ReadConsumer = std::uint32_t (*)(std::uint32_t offset, const unsigned char* bytes,
+                                       std::uint32_t count, void* context);
+bool ConsumeStoredBytes(const std::atomic<std::uint8_t>& flag, std::uint32_t minimum,
+                        std::uint32_t maximum, ReadConsumer consume, void* context,
+                        std::uint32_t* position, std::uint32_t* generation);

@@ -1,0 +1,511 @@
+#include "demo.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <variant>
+#include <vector>
+
+#include "ChipLoad.h"
+#include "port_map.h"
+#include "rte_frontend.h"
+#include "rte_headless.h"
+#include "stm32sim/rfc2217_server.hpp"
+#include "stm32sim/target.hpp"
+#ifdef CHIPLOAD_WITH_QT
+#include <QApplication>
+#include <QDialog>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#endif
+
+namespace chipload::demo {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// What the sample program in examples/hello-usart prints.
+constexpr char kGreeting[] = "Hello from ChipLoad!";
+constexpr char kWriteDone[] = "   Flash烧写完成！\n可以使用GO命令运行一下！！";
+constexpr int kDemoCom = 1;
+
+class SimulatedBoard final : public Board {
+  public:
+    SimulatedBoard() {
+        stm32sim::TargetConfig config;
+        config.product = *stm32sim::find_product("f103c8");
+        config.timing = stm32sim::Timing::real;
+        config.greeting = std::string(kGreeting) + "\r\n";
+        target_ = std::make_unique<stm32sim::Target>(config);
+        server_ = std::make_unique<stm32sim::Rfc2217Server>(*target_);
+        server_->start("127.0.0.1", 0);
+    }
+    ~SimulatedBoard() override { server_->stop(); }
+    SimulatedBoard(const SimulatedBoard&) = delete;
+    SimulatedBoard& operator=(const SimulatedBoard&) = delete;
+
+    std::string device() const override {
+        return "rfc2217://127.0.0.1:" + std::to_string(server_->port());
+    }
+
+  private:
+    std::unique_ptr<stm32sim::Target> target_;
+    std::unique_ptr<stm32sim::Rfc2217Server> server_;
+};
+
+void Say(const std::string& text) {
+    std::printf("demo: %s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+std::filesystem::path ExecutableFolder() {
+    std::error_code error;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path() : self.parent_path();
+}
+
+int HexPair(const std::string& text, std::size_t at) {
+    return std::stoi(text.substr(at, 2), nullptr, 16);
+}
+
+// The data records of an Intel HEX file, concatenated in file order (as the
+// program loads them); nullopt when a record is malformed.
+std::optional<std::vector<unsigned char>> HexImage(const std::string& path) {
+    std::ifstream file(path);
+    std::vector<unsigned char> image;
+    std::string line;
+    while (std::getline(file, line)) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) {
+            line.pop_back();
+        }
+        if (line.size() < 11 || line[0] != ':') {
+            return std::nullopt;
+        }
+        const auto length = static_cast<std::size_t>(HexPair(line, 1));
+        if (line.size() != 11 + 2 * length) {
+            return std::nullopt;
+        }
+        const int type = HexPair(line, 7);
+        if (type == 1) {
+            return image;
+        }
+        if (type == 0) {
+            for (std::size_t i = 0; i < length; i++) {
+                image.push_back(static_cast<unsigned char>(HexPair(line, 9 + 2 * i)));
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+struct Panels {
+    int main = 0, isp = 0, term = 0, ops = 0;
+};
+
+int PanelByConstant(const std::string& name) {
+    for (int handle : rte::Panels()) {
+        const auto info = rte::Panel(handle);
+        if (info && info->constant == name) {
+            return handle;
+        }
+    }
+    return 0;
+}
+
+bool HasLine(const std::vector<std::string>& lines, const std::string& text) {
+    for (const auto& line : lines) {
+        if (line.find(text) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The bytes of the hex lines ("0010:FF FF ...") logged after `startLine`;
+// nullopt when a line's offset is not the next one.
+std::optional<std::vector<unsigned char>> ShownBytes(const std::vector<std::string>& log,
+                                                     const std::string& startLine) {
+    std::vector<unsigned char> bytes;
+    bool started = false;
+    for (const auto& line : log) {
+        if (line == startLine) {
+            started = true;
+            bytes.clear();
+            continue;
+        }
+        if (!started || line.size() != 52 || line[4] != ':') {
+            continue;
+        }
+        if (static_cast<std::size_t>(HexPair(line, 0) * 256 + HexPair(line, 2)) !=
+            (bytes.size() & 0xFFFF)) {
+            return std::nullopt;
+        }
+        for (std::size_t i = 0; i < 16; i++) {
+            bytes.push_back(static_cast<unsigned char>(HexPair(line, 5 + 3 * i)));
+        }
+    }
+    return bytes;
+}
+
+// What the operator needs of the pop-ups, whichever front end shows them.
+struct PopupDesk {
+    std::function<void(const std::string& path)> answerFileWith;
+    std::function<bool(const std::string& message)> shown;
+};
+
+int IntValue(int panel, int control) {
+    const auto info = rte::Control(panel, control);
+    if (!info) {
+        return 0;
+    }
+    if (const int* value = std::get_if<int>(&info->value)) {
+        return *value;
+    }
+    return 0;
+}
+
+std::string Text(int panel, int control) {
+    const auto info = rte::Control(panel, control);
+    if (!info) {
+        return "";
+    }
+    if (const auto* text = std::get_if<std::string>(&info->value)) {
+        return *text;
+    }
+    return "";
+}
+
+std::vector<std::string> Lines(int panel, int control) {
+    const auto delta = rte::ReadTextBox(panel, control, 0, 0);
+    return delta ? delta->lines : std::vector<std::string>{};
+}
+
+// Drives the panel through the engine's operator actions, as a person at it would.
+class Operator {
+  public:
+    Operator(PopupDesk desk, const std::atomic<bool>& programEnded)
+        : desk_(std::move(desk)), programEnded_(programEnded) {}
+
+    // The whole job; the reason of the first step that failed, or "".
+    std::string run() {
+        if (!waitFor(
+                [] {
+                    const int main = PanelByConstant("PANEL");
+                    const auto info = main != 0 ? rte::Panel(main) : std::nullopt;
+                    return info && info->displayed;
+                },
+                10s)) {
+            return "the program did not start";
+        }
+        rte::WaitForEventsProcessed(10s);
+        panels_ = {PanelByConstant("PANEL"), PanelByConstant("TABISP"), PanelByConstant("TABTERM"),
+                   PanelByConstant("TABOPS")};
+        sample_ = SampleProgramPath();
+        if (sample_.empty()) {
+            return "the sample program hello.hex was not found";
+        }
+        const auto image = HexImage(sample_);
+        if (!image || image->empty()) {
+            return "the sample program " + sample_ + " is not a valid HEX file";
+        }
+        for (const auto& step : {&Operator::connect, &Operator::load}) {
+            if (auto failure = (this->*step)(); !failure.empty()) {
+                return failure;
+            }
+        }
+        if (auto failure = program(image->size()); !failure.empty()) {
+            return failure;
+        }
+        if (auto failure = readBack(*image); !failure.empty()) {
+            return failure;
+        }
+        return go();
+    }
+
+    // Quits as the operator would; the confirmations are answered yes.
+    void quit() {
+        if (!programEnded_) {
+            rte::UserClick(panels_.main, PANEL_QUIT);
+        }
+    }
+
+  private:
+    bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (!programEnded_ && std::chrono::steady_clock::now() < end) {
+            if (condition()) {
+                return true;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+
+    bool statusIs(const std::string& text) const {
+        return Text(panels_.main, PANEL_STATUS) == text;
+    }
+
+    std::string failedWith(const std::string& what) const {
+        return what + " (status: " + Text(panels_.main, PANEL_STATUS) + ")";
+    }
+
+    std::string connect() {
+        Say("connecting to the simulated STM32F103 on COM1");
+        rte::UserCommit(panels_.main, PANEL_COMPORT, kDemoCom);
+        rte::UserClick(panels_.main, PANEL_CONNECT);
+        if (!waitFor([&] { return IntValue(panels_.ops, TABOPS_CHIP) != 0; }, 15s)) {
+            return failedWith("connect and identify did not complete");
+        }
+        Say("bootloader " + Text(panels_.ops, TABOPS_VERSION) + ", product ID " +
+            Text(panels_.ops, TABOPS_PID) + ", flash " + Text(panels_.ops, TABOPS_FLASHSIZE) +
+            " KiB, RAM " + Text(panels_.ops, TABOPS_RAMSIZE) + " KiB, UID " +
+            Text(panels_.ops, TABOPS_UID));
+        return "";
+    }
+
+    std::string load() {
+        Say("loading " + sample_);
+        rte::UserSetValue(panels_.isp, TABISP_FILETYPE, 0);
+        desk_.answerFileWith(sample_);
+        rte::UserClick(panels_.isp, TABISP_LOADFILE);
+        if (!waitFor([&] { return statusIs("文件读取完成"); }, 10s)) {
+            return failedWith("the sample program did not load");
+        }
+        return "";
+    }
+
+    std::string program(std::size_t length) {
+        Say("programming " + std::to_string(length) + " bytes");
+        rte::UserClick(panels_.ops, TABOPS_WRITE);
+        if (!waitFor([&] { return desk_.shown(kWriteDone); }, 60s)) {
+            return failedWith("programming did not complete");
+        }
+        return "";
+    }
+
+    std::string readBack(const std::vector<unsigned char>& image) {
+        const int lastPage = static_cast<int>((image.size() - 1) / 1024);
+        Say("reading back pages 0 to " + std::to_string(lastPage));
+        rte::UserSetValue(panels_.ops, TABOPS_STARTPAGE, 0);
+        rte::UserSetValue(panels_.ops, TABOPS_ENDPAGE, lastPage);
+        rte::UserClick(panels_.ops, TABOPS_PAGEREAD);
+        if (!waitFor([&] { return statusIs("Flash读取完成！！！"); }, 60s)) {
+            return failedWith("the read-back did not complete");
+        }
+        const auto shown = ShownBytes(Lines(panels_.ops, TABOPS_LOG), "开始分页读取FLASH信息...");
+        const std::size_t pagesLength = static_cast<std::size_t>(lastPage + 1) * 1024;
+        if (!shown || shown->size() != pagesLength) {
+            return "the read-back showed " + std::to_string(shown ? shown->size() : 0) +
+                   " bytes instead of " + std::to_string(pagesLength);
+        }
+        for (std::size_t i = 0; i < pagesLength; i++) {
+            const unsigned char expected = i < image.size() ? image[i] : 0xFF;
+            if ((*shown)[i] != expected) {
+                char where[96];
+                std::snprintf(where, sizeof where,
+                              "read-back differs at 0x%08zX: %02X instead of %02X", 0x08000000 + i,
+                              (*shown)[i], expected);
+                return where;
+            }
+        }
+        Say("read-back equals the image (" + std::to_string(image.size()) +
+            " bytes, the rest of the pages erased)");
+        return "";
+    }
+
+    std::string go() {
+        Say("starting the program (Go)");
+        rte::UserClick(panels_.ops, TABOPS_GO);
+        if (!waitFor([&] { return statusIs("程序开始运行！！！"); }, 10s)) {
+            return failedWith("Go was not acknowledged");
+        }
+        // The program's output is text: show it as text from now on.
+        rte::UserCommit(panels_.term, TABTERM_MODE, 0);
+        if (!waitFor([&] { return HasLine(Lines(panels_.term, TABTERM_RECEIVE), kGreeting); },
+                     10s)) {
+            return "the program's greeting did not arrive";
+        }
+        Say(std::string("terminal: ") + kGreeting);
+        return "";
+    }
+
+    PopupDesk desk_;
+    const std::atomic<bool>& programEnded_;
+    Panels panels_;
+    std::string sample_;
+};
+
+}  // namespace
+
+std::unique_ptr<Board> StartBoard(std::string& error) {
+    try {
+        auto board = std::make_unique<SimulatedBoard>();
+        if (!chipload::portmap::assign(kDemoCom, board->device())) {
+            error = "cannot map COM1 to " + board->device();
+            return nullptr;
+        }
+        return board;
+    } catch (const std::exception& failure) {
+        error = failure.what();
+        return nullptr;
+    }
+}
+
+std::string SampleProgramPath() {
+    const std::filesystem::path candidates[] = {
+        ExecutableFolder() / "hello.hex",
+        std::filesystem::path(CHIPLOAD_SOURCE_DIR) / "examples/hello-usart/hello.hex",
+    };
+    for (const auto& candidate : candidates) {
+        std::error_code error;
+        if (std::filesystem::is_regular_file(candidate, error)) {
+            return candidate.string();
+        }
+    }
+    return "";
+}
+
+int RunHeadlessJob(rte::Headless& ui, const std::function<int()>& runProgram) {
+    std::atomic<bool> programEnded{false};
+    std::string failure;
+    PopupDesk desk;
+    desk.answerFileWith = [&ui](const std::string& path) { ui.queueFileAnswer(path); };
+    desk.shown = [&ui](const std::string& message) {
+        for (const auto& popup : ui.popups()) {
+            if (popup.message == message) {
+                return true;
+            }
+        }
+        return false;
+    };
+    std::thread operatorThread([&] {
+        Operator person(desk, programEnded);
+        failure = person.run();
+        person.quit();
+    });
+    const int status = runProgram();
+    programEnded = true;
+    operatorThread.join();
+    if (!failure.empty()) {
+        Say("FAILED: " + failure);
+        return 1;
+    }
+    Say(status == 0 ? "every step held" : "the program ended with an error");
+    return status;
+}
+
+#ifdef CHIPLOAD_WITH_QT
+namespace {
+
+// Answers the window's dialogs as the operator would (the file dialog with
+// the path asked for, every other dialog with its first button) and, while
+// the completion pop-up of programming is up, saves a picture of the window.
+class WindowDesk {
+  public:
+    explicit WindowDesk(std::string screenshot) : screenshot_(std::move(screenshot)) {
+        timer_.setInterval(100);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { answerOpenDialog(); });
+        timer_.start();
+    }
+
+    PopupDesk desk() {
+        PopupDesk desk;
+        desk.answerFileWith = [this](const std::string& path) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            file_ = path;
+        };
+        desk.shown = [this](const std::string& message) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            return std::find(answered_.begin(), answered_.end(), message) != answered_.end();
+        };
+        return desk;
+    }
+    bool saved() const { return saved_; }
+
+  private:
+    static QWidget* MainWindow() {
+        QWidget* largest = nullptr;
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (window->isVisible() && qobject_cast<QDialog*>(window) == nullptr &&
+                (largest == nullptr ||
+                 window->width() * window->height() > largest->width() * largest->height())) {
+                largest = window;
+            }
+        }
+        return largest;
+    }
+
+    void answerOpenDialog() {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr) {
+            return;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+            if (!file_.empty()) {
+                files->selectFile(QString::fromStdString(file_));
+                file_.clear();
+                files->accept();
+            }
+            return;
+        }
+        const auto* label = modal->findChild<QLabel*>(QStringLiteral("message"));
+        const std::string message = label != nullptr ? label->text().toStdString() : "";
+        if (message == kWriteDone && !saved_ && !screenshot_.empty()) {
+            QWidget* window = MainWindow();
+            saved_ = window != nullptr && window->grab().save(QString::fromStdString(screenshot_));
+            Say(saved_ ? "window saved as " + screenshot_ : "the window could not be saved");
+        }
+        if (auto* button = modal->findChild<QPushButton*>(QStringLiteral("button1"))) {
+            answered_.push_back(message);
+            button->click();
+        }
+    }
+
+    std::string screenshot_;
+    QTimer timer_;
+    std::mutex mutex_;
+    std::string file_;
+    std::vector<std::string> answered_;
+    bool saved_ = false;
+};
+
+}  // namespace
+
+int RunWindowJob(const std::string& screenshot, const std::function<int()>& runProgram) {
+    std::atomic<bool> programEnded{false};
+    std::string failure;
+    WindowDesk windowDesk(screenshot);
+    std::thread operatorThread([&, desk = windowDesk.desk()] {
+        Operator person(desk, programEnded);
+        failure = person.run();
+        person.quit();
+    });
+    const int status = runProgram();
+    programEnded = true;
+    operatorThread.join();
+    if (!failure.empty()) {
+        Say("FAILED: " + failure);
+        return 1;
+    }
+    if (!screenshot.empty() && !windowDesk.saved()) {
+        Say("FAILED: no picture of the window was saved");
+        return 1;
+    }
+    Say(status == 0 ? "every step held" : "the program ended with an error");
+    return status;
+}
+#endif
+
+}  // namespace chipload::demo

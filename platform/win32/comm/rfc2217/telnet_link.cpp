@@ -57,10 +57,13 @@ TelnetLink::Status TelnetLink::negotiate(std::chrono::milliseconds timeout) {
         return sent;
     }
     std::unique_lock lock(mutex_);
-    if (!changed_.wait_for(lock, timeout, [&] { return settled_ || failed_; })) {
-        return Status::TimedOut;
+    // A server that leaves a lesser option unanswered is still usable once it
+    // has taken the com port option.
+    const bool settled = changed_.wait_for(lock, timeout, [&] { return settled_ || failed_; });
+    if (comPortAccepted_ && !failed_) {
+        return Status::Ok;
     }
-    return comPortAccepted_ && !failed_ ? Status::Ok : Status::Failed;
+    return settled ? Status::Failed : Status::TimedOut;
 }
 
 bool TelnetLink::failed() const {

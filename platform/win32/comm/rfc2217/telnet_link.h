@@ -43,8 +43,8 @@ class TelnetLink : private TelnetParser::Sink {
     TelnetLink& operator=(const TelnetLink&) = delete;
 
     // Starts the reader thread, offers BINARY, SGA and COM-PORT-OPTION and
-    // waits until the server has answered all. Ok only if it took the com port
-    // option; Failed if it refused or the connection dropped.
+    // waits until the server has answered all (or the time-out). Ok if it took
+    // the com port option; Failed if it refused or the connection dropped.
     Status negotiate(std::chrono::milliseconds timeout);
 
     // Waits up to timeoutMs (< 0: no limit) for line data unless wakeFd

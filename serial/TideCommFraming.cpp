@@ -98,24 +98,15 @@ PassResult FramePass(TideCommPortRecord* record) {
     const auto ringEmpty = [&] {
         return read == record->receiveWriteIndex.load(std::memory_order_acquire);
     };
-    // Gives the i bytes of the frame being built back to the ring.
-    const auto pushBack = [&](int count) {
-        read = (read - count) & mask;
-        record->receiveReadIndex.store(read, std::memory_order_release);
-    };
     const auto consume = [&] {
         read = (read + 1) & mask;
         record->receiveReadIndex.store(read, std::memory_order_release);
     };
 
+    // Every step that ends without flags has found the ring still holding bytes, so the next
+    // byte read is always one the read thread wrote.
     int i = 0;
     while (i < capacity) {
-        if (ringEmpty()) {
-            // Only bytes the ring holds are framed: an unfinished frame waits for more.
-            pushBack(i);
-            ForgetFrame(record);
-            return {PassEnd::Waiting, 1};
-        }
         const int b = ring[read];
 
         if (threshold != 1) {
@@ -159,7 +150,9 @@ PassResult FramePass(TideCommPortRecord* record) {
             }
             if (ringEmpty()) {
                 if (frameLength != 0) {
-                    pushBack(i + 1);  // a fixed-length frame is retried when more bytes come
+                    // A fixed-length frame goes back whole and is retried when more bytes come.
+                    record->receiveReadIndex.store((read - (i + 1)) & mask,
+                                                   std::memory_order_release);
                     ForgetFrame(record);
                     return {PassEnd::Waiting, 1};
                 }

@@ -127,11 +127,13 @@ TEST_F(BoundPortTest, ControlsFollowOpenTrafficDtrKeyAndClose) {
     EXPECT_EQ(Value(SEND_MAX), 5);
 
     pty_.write("abc");
-    ASSERT_TRUE(WaitForValue(RX_LEDCOUNT, 1)) << "the frame was never taken";
+    ASSERT_TRUE(WaitForValue(RECEIVE_COUNT, 3)) << "the input was never taken";
     EXPECT_EQ(Value(RX_LED), 1);
     EXPECT_EQ(Value(TX_LED), 0);
-    EXPECT_EQ(Value(RECEIVE_COUNT), 3);
-    EXPECT_EQ(Value(RECEIVE_MAX), 3);
+    // One frame, or more when a loaded machine splits the read.
+    EXPECT_GE(Value(RX_LEDCOUNT), 1);
+    EXPECT_GE(Value(RECEIVE_MAX), 1);
+    EXPECT_LE(Value(RECEIVE_MAX), 3);
 
     engine_.frontEnd().click(p, DTR_KEY);
     engine_.waitIdle();

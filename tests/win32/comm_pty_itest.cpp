@@ -108,7 +108,7 @@ TEST_F(CommPty, ShortReadEndsOneIntervalAfterTheLastByteAndAFullOneAtOnce) {
     ASSERT_EQ(resultOf(r, got), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(got, 5u);
     EXPECT_GE(waited, std::chrono::milliseconds(kIntervalMs - 5));
-    EXPECT_LT(waited, std::chrono::milliseconds(kIntervalMs + 300));
+    EXPECT_LT(waited, std::chrono::milliseconds(kIntervalMs + 1000));  // slack for a loaded CI
 
     // With a long interval, only a full buffer can end the read quickly.
     setInterval(2000);
@@ -116,8 +116,8 @@ TEST_F(CommPty, ShortReadEndsOneIntervalAfterTheLastByteAndAFullOneAtOnce) {
     startRead(buffer, sizeof buffer, full);
     const auto start = Clock::now();
     pty.write(std::string(512, 'x'));
-    ASSERT_TRUE(full.completesWithin(1500));
-    EXPECT_LT(Clock::now() - start, 1000ms);
+    ASSERT_TRUE(full.completesWithin(1900));
+    EXPECT_LT(Clock::now() - start, 1500ms);  // well before the 2 s interval
     ASSERT_EQ(resultOf(full, got), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(got, 512u);
 }

@@ -5,24 +5,15 @@
 #include "asynctimer.h"
 #include "operator_messages.h"
 #include "panel_handles.h"
+#include "reply_engine.h"
 #include "rte.h"
 #include "session.h"
 #include "startup.h"
 #include "stop_bits.h"
-#include "terminal_echo.h"
-#if __has_include("reply_engine.h")
-#include "reply_engine.h"
-#endif
 
 int comport = 0;
 
 namespace {
-
-#if __has_include("reply_engine.h")
-constexpr TideCommEventCallback kReceiveCallback = TideCommReceiveCallback;
-#else
-constexpr TideCommEventCallback kReceiveCallback = EchoOnlyReceiveCallback;
-#endif
 
 int connectFlag = 0;
 
@@ -84,7 +75,7 @@ void ClearIdentification() {
 // False when the port could not be opened (the operator has been told).
 bool OpenForBootloader(const PortSettings& settings) {
     TideComm_InstallOnCommCallback(comport, TideCommOnCommCallback);
-    TideComm_InstallReceiveCallback(comport, -1, -1, 0, -1, kReceiveCallback);
+    TideComm_InstallReceiveCallback(comport, -1, -1, 0, -1, TideCommReceiveCallback);
     TideComm_BindDTRLedCtrl(comport, panelHandle, PANEL_DTRLED);
     TideComm_BindRTSLedCtrl(comport, panelHandle, PANEL_RTSLED);
     TideComm_BindCTSLedCtrl(comport, panelHandle, PANEL_CTSLED);
@@ -124,10 +115,12 @@ void Connect() {
     BootloaderModeSelect();
     ISP_mode = 0;
     fail_count = 0;
+    // Dimmed before the timer may tick: a time-out during the reset pulse
+    // must find the button dimmed, or it would stay dimmed for good.
+    SetCtrlAttribute(panelHandle, PANEL_CONNECT, ATTR_DIMMED, 1);
     SetAsyncTimerAttribute(TimerID1, TIMER_ATTR_ENABLED, 1);
     Handshake();
     sub_handshake_mode = 0;
-    SetCtrlAttribute(panelHandle, PANEL_CONNECT, ATTR_DIMMED, 1);
 }
 
 void Disconnect() {
@@ -189,9 +182,9 @@ int TideCommOpenCloseCB(int /*panel*/, int /*control*/, int event, void* /*callb
     TideComm_SetModemEventMask(comport, 312);
     TideComm_InstallOnCommCallback(comport, TideCommOnCommCallback);
     if (settings.inputMode == 0) {
-        TideComm_InstallReceiveCallback(comport, -1, 13, 0, 2048, kReceiveCallback);
+        TideComm_InstallReceiveCallback(comport, -1, 13, 0, 2048, TideCommReceiveCallback);
     } else {
-        TideComm_InstallReceiveCallback(comport, -1, -1, 0, -1, kReceiveCallback);
+        TideComm_InstallReceiveCallback(comport, -1, -1, 0, -1, TideCommReceiveCallback);
     }
     if (TideComm_OpenConfig(comport, settings.baudRate, settings.parity, settings.dataBits,
                             StopBitsCode(settings.stopBits), 2048, 2048, settings.inputMode) == 0) {

@@ -7,14 +7,11 @@
 #include "asynctimer.h"
 #include "callback_registry.h"
 #include "connection.h"
+#include "flash_ops.h"
 #include "panel_handles.h"
 #include "program_image.h"
 #include "rte.h"
 #include "session.h"
-#if __has_include("flash_ops.h")
-#include "flash_ops.h"
-#define CHIPLOAD_HAS_FLASH_OPS 1
-#endif
 
 int panelHandle = 0;
 int ispTabPanel = 0;
@@ -42,19 +39,16 @@ bool ConfirmQuit(const char* question) {
 }
 
 void StartWorkers() {
-#ifdef CHIPLOAD_HAS_FLASH_OPS
     static char workerText[] = "这是多线程！";
     f_read_iterator = 0;
     CmtScheduleThreadPoolFunction(DEFAULT_THREAD_POOL_HANDLE, read_display, workerText, &threadID);
     CmtScheduleThreadPoolFunction(DEFAULT_THREAD_POOL_HANDLE, check_blank_op, workerText,
                                   &threadID_checkblank);
-#endif
 }
 
+// Both workers run while f_read_iterator <= f_read_len.
 void StopWorkers() {
-#ifdef CHIPLOAD_HAS_FLASH_OPS
     f_read_iterator = f_read_len + 1;
-#endif
 }
 
 void JoinWorkers() {

@@ -47,15 +47,3 @@ void EchoHexLine(const unsigned char* data, int length) {
     TideComm_BinToHex(data, hex.data(), length, 0);
     AppendReceiveLine(hex.data());
 }
-
-int EchoOnlyReceiveCallback(int port) {
-    char* data = nullptr;
-    int length = 0;
-    if (TideComm_InputBuffer(port, &data, &length) == 0) {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(data);
-        if (EchoReceivedFrame(port, bytes, length) == ECHO_HEX) {
-            EchoHexLine(bytes, length);
-        }
-    }
-    return TideComm_ClearInBufferCount(port);
-}

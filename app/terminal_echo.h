@@ -10,8 +10,5 @@
 int EchoReceivedFrame(int port, const unsigned char* data, int length);
 // Appends the run as one line of upper-case digit pairs.
 void EchoHexLine(const unsigned char* data, int length);
-// The receive callback connect installs while no reply engine is linked in:
-// echo only, then release the run.
-int EchoOnlyReceiveCallback(int port);
 
 enum { ECHO_NOT_SHOWN = 0, ECHO_TEXT = 1, ECHO_HEX = 2 };

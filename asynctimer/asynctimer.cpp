@@ -29,7 +29,8 @@ struct TimerRecord {
     double startTime;
     double lastTime;
     int firstTick;
-    int isLive;  // on the active list
+    int isLive;   // on the active list
+    int ticking;  // a tick callback is running: the record must outlive it
     alignas(std::max_align_t) unsigned char callbackContext[RTE_ASYNC_CALLBACK_CONTEXT_SIZE];
     TimerRecord* prev;
     TimerRecord* next;
@@ -207,17 +208,31 @@ void ClearRecord(TimerRecord* record) {
     record->callbackData = nullptr;
 }
 
+// With no live timer left the spare records go, except one whose tick
+// callback still runs (it discarded its own timer); IDs restart at 1 once
+// every record is gone.
+void PurgeIdleRecords() {
+    if (activeList.head != nullptr) {
+        return;
+    }
+    TimerRecord* record = freeList.head;
+    while (record != nullptr) {
+        TimerRecord* const next = record->next;
+        if (record->ticking == 0) {
+            Unlink(freeList, record);
+            delete record;
+        }
+        record = next;
+    }
+    if (freeList.head == nullptr) {
+        nextTimerId = 1;
+    }
+}
+
 void RetireRecord(TimerRecord* record) {
     record->isLive = 0;
     Push(freeList, record);
-    if (activeList.head == nullptr) {
-        while (freeList.head != nullptr) {
-            TimerRecord* spare = freeList.head;
-            Unlink(freeList, spare);
-            delete spare;
-        }
-        nextTimerId = 1;
-    }
+    PurgeIdleRecords();
 }
 
 // Entered and left with listLock held; releases it around the engine call
@@ -273,6 +288,7 @@ void TickHandler(void* argument) {
     const AsyncTimerCallbackPtr callback = record->callback;
     void* const data = record->callbackData;
     const int id = record->id;
+    record->ticking++;
     UnlockList();
 
     EnterAsyncCallback(record->callbackContext);
@@ -280,6 +296,11 @@ void TickHandler(void* argument) {
         callback(0, id, ASYNC_TIMER_EVENT_TICK, data, &sinceStart, &sinceLast);
     }
     ExitAsyncCallback(record->callbackContext);
+
+    LockList();
+    record->ticking--;
+    PurgeIdleRecords();
+    UnlockList();
 }
 
 int CreateTimer(double interval, int count, int initialState, AsyncTimerCallbackPtr callback,
@@ -380,9 +401,6 @@ int DiscardAsyncTimer(int id) {
     if (id == -1) {
         for (TimerRecord* record = FirstReady(); record != nullptr; record = FirstReady()) {
             DiscardRecord(record);
-        }
-        if (activeList.head == nullptr) {
-            nextTimerId = 1;
         }
     } else {
         TimerRecord* record = FindLive(id);

@@ -91,7 +91,8 @@ TEST_F(SessionOverPty, ResponseTimeoutReportsAndFreesTheConnectButton) {
     ASSERT_TRUE(app->waitForStatus("目标板响应超时，请检查线路！！", 3s));
     EXPECT_LE(std::chrono::steady_clock::now() - start, 2200ms);
     EXPECT_TRUE(app->waitForLogLine("目标板响应超时，请检查线路！！"));
-    EXPECT_EQ(0, app->ui().attribute(p.main, PANEL_CONNECT, ATTR_DIMMED));
+    EXPECT_TRUE(app->ui().waitUntil(
+        [&] { return app->ui().attribute(p.main, PANEL_CONNECT, ATTR_DIMMED) == 0; }, 1s));
     int enabled = -1;
     ASSERT_EQ(0, GetAsyncTimerAttribute(timer, TIMER_ATTR_ENABLED, &enabled));
     EXPECT_EQ(0, enabled);
@@ -135,7 +136,7 @@ TEST(SessionOnBoard, ResetPulseComesBeforeTheSyncByteSoTheBootloaderAnswers) {
     EXPECT_TRUE(app.ui().waitUntil(
         [&] {
             const auto lines = app.receiveBox();
-            return !lines.empty() && lines.back() == "79";
+            return !lines.empty() && lines.front() == "79";
         },
         3s));
 }

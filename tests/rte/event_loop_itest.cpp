@@ -295,10 +295,12 @@ TEST_F(EventLoop, ProcessSystemEventsOffTheUiThreadYieldsWithoutRunningEvents) {
 TEST_F(EventLoop, ControlsWrittenFromWorkersWhileCallbacksRunStayConsistent) {
     engine->start();
     std::atomic<bool> stop{false};
+    std::atomic<int> written{0};
     std::thread writer([&] {
-        for (int i = 0; !stop; ++i) {
+        for (int i = 0; !stop || written < 100; ++i) {
             SetCtrlVal(panel, 2, i);
             SetCtrlVal(panel, 6, i % 2 == 0 ? "even" : "odd");
+            ++written;
         }
     });
     for (int i = 0; i < 200; ++i) {

@@ -26,6 +26,9 @@ void ControlView::refresh(const rte::ControlInfo& info) {
     const QString label = QString::fromStdString(info.label);
     if (caption_) {
         caption_->setText(label);
+        // A longer caption set by the program must not be cut off.
+        caption_->resize(std::max(caption_->width(), caption_->sizeHint().width()),
+                         caption_->height());
         caption_->setEnabled(!info.dimmed);
         caption_->setVisible(info.visible);
     } else {

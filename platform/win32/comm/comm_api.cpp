@@ -7,6 +7,8 @@
 #include <climits>
 #include <cstdlib>
 #include <exception>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string_view>
 
@@ -124,6 +126,36 @@ HANDLE openDevice(const std::string& device) {
     return startDevice(std::move(backend), name);
 }
 
+struct ArmedFailure {
+    int skip;
+    int count;
+    DWORD error;
+};
+
+// Failures a test armed for the next open of a COM number.
+struct ArmedOpens {
+    std::mutex mutex;
+    std::map<int, ArmedFailure> byCom;
+};
+
+ArmedOpens& armedOpens() {
+    static ArmedOpens opens;
+    return opens;
+}
+
+void applyArmedFailure(int com, HANDLE handle) {
+    ArmedOpens& opens = armedOpens();
+    std::lock_guard lock(opens.mutex);
+    const auto armed = opens.byCom.find(com);
+    if (armed == opens.byCom.end()) {
+        return;
+    }
+    if (auto device = findHandleAs<CommDevice>(handle)) {
+        device->failCallsAfter(armed->second.skip, armed->second.count, armed->second.error);
+    }
+    opens.byCom.erase(armed);
+}
+
 template <class Call>
 BOOL onDevice(HANDLE handle, Call call) {
     auto device = findHandleAs<CommDevice>(handle);
@@ -160,6 +192,12 @@ HANDLE openCommBackend(std::unique_ptr<comm::CommBackend> backend, const std::st
     return startDevice(std::move(backend), name);
 }
 
+void failCallsOnNextOpen(int com, int skip, int count, DWORD error) {
+    ArmedOpens& opens = armedOpens();
+    std::lock_guard lock(opens.mutex);
+    opens.byCom.insert_or_assign(com, ArmedFailure{skip, count, error});
+}
+
 }  // namespace chipload::win32
 
 // Sharing, security and template arguments mean nothing here: comm devices
@@ -173,7 +211,11 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    return openDevice(device);
+    HANDLE handle = openDevice(device);
+    if (handle != INVALID_HANDLE_VALUE) {
+        applyArmedFailure(*number, handle);
+    }
+    return handle;
 }
 
 DWORD WINAPI GetFileType(HANDLE hFile) {

@@ -641,7 +641,12 @@ DWORD CommDevice::escape(DWORD function) {
 }
 
 void CommDevice::failNextCalls(int count, DWORD error) {
+    failCallsAfter(0, count, error);
+}
+
+void CommDevice::failCallsAfter(int skip, int count, DWORD error) {
     std::lock_guard lock(mutex_);
+    injectedSkip_ = std::max(skip, 0);
     injectedCount_ = std::max(count, 0);
     injectedError_ = error;
 }
@@ -649,6 +654,10 @@ void CommDevice::failNextCalls(int count, DWORD error) {
 std::optional<DWORD> CommDevice::injectedFailure() {
     std::lock_guard lock(mutex_);
     if (injectedCount_ == 0) {
+        return std::nullopt;
+    }
+    if (injectedSkip_ > 0) {
+        --injectedSkip_;
         return std::nullopt;
     }
     --injectedCount_;

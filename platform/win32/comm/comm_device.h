@@ -58,6 +58,8 @@ class CommDevice : public KernelObject, private CommEventSink {
 
     // Test hook: the next `count` calls fail with `error`.
     void failNextCalls(int count, DWORD error);
+    // Test hook: the `count` calls after the next `skip` fail with `error`.
+    void failCallsAfter(int skip, int count, DWORD error);
     // Consumes one injected failure, if any.
     std::optional<DWORD> injectedFailure();
 
@@ -121,6 +123,7 @@ class CommDevice : public KernelObject, private CommEventSink {
     std::condition_variable changed_;  // results, queue space, writes, shutdown
     bool closed_ = false;
     DWORD failure_ = ERROR_SUCCESS;
+    int injectedSkip_ = 0;
     int injectedCount_ = 0;
     DWORD injectedError_ = ERROR_SUCCESS;
     DCB dcb_{};

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -22,5 +23,21 @@ void failNextCalls(HANDLE h, int count, DWORD error);
 // that can raise modem changes and line errors on demand). The name counts
 // for the exclusive-open rule like a device path.
 HANDLE openCommBackend(std::unique_ptr<comm::CommBackend> backend, const std::string& name);
+
+// Arms failNextCalls for the next device CreateFileA opens as COM`com`: its
+// first `skip` device calls succeed, the `count` after them fail with `error`.
+// GetFileType counts as a device call; failed, it reports FILE_TYPE_UNKNOWN.
+// The arming waits for an open that succeeds; a new one replaces it.
+void failCallsOnNextOpen(int com, int skip, int count, DWORD error);
+
+// The calling thread's next CreateEventA returns NULL with `error`.
+void failNextCreateEvent(DWORD error);
+
+// The calling thread's CreateThread calls succeed `skip` times, then one
+// returns NULL with `error` without starting a thread.
+void failNextCreateThread(int skip, DWORD error);
+
+// Handles open in the process (threads, events, devices ...), for leak checks.
+std::size_t openHandleCount();
 
 }  // namespace chipload::win32

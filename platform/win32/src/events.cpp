@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 
+#include "src/creation_faults.h"
 #include "src/sync.h"
 
 namespace chipload::win32 {
@@ -44,6 +45,10 @@ using namespace chipload::win32;
 
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState,
                            LPCSTR lpName) {
+    if (auto injected = takeCreateEventFailure()) {
+        SetLastError(*injected);
+        return nullptr;
+    }
     std::shared_ptr<Event> event;
     DWORD error = ERROR_SUCCESS;
     {

@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "src/sync.h"
+#include "win32_test_hooks.h"
 
 namespace chipload::win32 {
 namespace {
@@ -46,6 +47,12 @@ std::shared_ptr<KernelObject> findHandle(HANDLE handle) {
     std::lock_guard lock(t.mutex);
     auto it = t.objects.find(key(handle));
     return it == t.objects.end() ? nullptr : it->second;
+}
+
+std::size_t openHandleCount() {
+    auto& t = table();
+    std::lock_guard lock(t.mutex);
+    return t.objects.size();
 }
 
 }  // namespace chipload::win32

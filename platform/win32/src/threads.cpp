@@ -7,6 +7,7 @@
 #include <system_error>
 #include <thread>
 
+#include "src/creation_faults.h"
 #include "src/sync.h"
 
 using namespace chipload::win32;
@@ -53,6 +54,10 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
                            LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId) {
     if (lpStartAddress == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (auto injected = takeCreateThreadFailure()) {
+        SetLastError(*injected);
         return nullptr;
     }
     auto state = makeThreadState();

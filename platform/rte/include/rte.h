@@ -179,8 +179,8 @@ int MessagePopup(const char* title, const char* message);
 // label means no such button. activeControl is the button (1-3) that has the
 // focus at first (0: the first); enterButton and escapeButton are the buttons
 // (1-3) the Enter and Escape keys press, 0 for none. responseBuffer (may be
-// null) receives at most maxResponseLength characters typed by the operator,
-// when the front end offers an entry field (it does when responseBuffer is
+// null) receives at most maxResponseLength characters typed by the operator
+// and a terminating zero, when the front end offers an entry field (it does when responseBuffer is
 // not null and maxResponseLength > 0). Returns the button pressed, 1 for the
 // first, or 0 when the pop-up was closed without a button.
 int GenericMessagePopup(const char* title, const char* message, const char* button1Label,

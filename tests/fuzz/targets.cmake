@@ -1,0 +1,53 @@
+# The fuzz targets and what each needs; shared by the libFuzzer build
+# (CMakeLists.txt) and the regression replay (replay.cmake).
+include_guard(GLOBAL)
+
+set(CHIPLOAD_FUZZ_TARGETS hex_loader framing reply_engine telnet_client sim_target sim_rfc2217)
+
+# Sets <name>_available in the caller when the libraries the target needs exist.
+function(chipload_fuzz_available name)
+  set(needs)
+  if(name MATCHES "^(hex_loader|reply_engine)$")
+    set(needs chipload_app)
+  elseif(name STREQUAL "framing")
+    set(needs tidecomm)
+  elseif(name STREQUAL "telnet_client")
+    set(needs win32)
+  elseif(name STREQUAL "sim_target")
+    set(needs stm32sim)
+  elseif(name STREQUAL "sim_rfc2217")
+    set(needs stm32sim win32)
+  endif()
+  set(ok TRUE)
+  foreach(lib IN LISTS needs)
+    if(NOT TARGET ${lib})
+      set(ok FALSE)
+    endif()
+  endforeach()
+  if(name MATCHES "telnet_client|sim_rfc2217"
+     AND NOT EXISTS ${PROJECT_SOURCE_DIR}/platform/win32/comm/rfc2217/telnet_parser.h)
+    set(ok FALSE)
+  endif()
+  set(${name}_available ${ok} PARENT_SCOPE)
+endfunction()
+
+# Adds the target's source, libraries and include folders to executable exe.
+function(chipload_fuzz_wire exe name)
+  set(dir ${PROJECT_SOURCE_DIR}/tests/fuzz)
+  target_sources(${exe} PRIVATE ${dir}/${name}_fuzz.cpp)
+  target_include_directories(${exe} PRIVATE ${dir})
+  if(name MATCHES "^(hex_loader|reply_engine)$")
+    target_link_libraries(${exe} PRIVATE chipload_app)
+  elseif(name STREQUAL "framing")
+    target_link_libraries(${exe} PRIVATE tidecomm)
+  elseif(name STREQUAL "telnet_client")
+    target_link_libraries(${exe} PRIVATE win32)
+    target_include_directories(${exe} PRIVATE ${PROJECT_SOURCE_DIR}/platform/win32/comm/rfc2217)
+  elseif(name STREQUAL "sim_target")
+    target_link_libraries(${exe} PRIVATE stm32sim)
+  elseif(name STREQUAL "sim_rfc2217")
+    target_link_libraries(${exe} PRIVATE stm32sim win32)
+    target_include_directories(${exe} PRIVATE ${PROJECT_SOURCE_DIR}/sim/src
+                                              ${PROJECT_SOURCE_DIR}/platform/win32/comm/rfc2217)
+  endif()
+endfunction()

@@ -220,7 +220,8 @@ struct TideCommPortRecord {
 
     // The receive framing runs on the read thread after each read and on the dispatch thread
     // when a frame is released; TideCommHandleReadData holds this lock for its whole run so the
-    // two never overlap. Nothing else takes it.
+    // two never overlap. HandleReadData also holds it while it appends a read to the ring, so
+    // bytes the framing pushes back are never overwritten.
     std::mutex framingLock;
 };
 

@@ -453,10 +453,10 @@ class WindowDesk {
         }
         std::lock_guard<std::mutex> lock(mutex_);
         if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+            // Asked again on every tick until the dialog has taken it.
             if (!file_.empty()) {
                 files->selectFile(QString::fromStdString(file_));
-                file_.clear();
-                files->accept();
+                static_cast<QDialog*>(files)->accept();  // public in QDialog
             }
             return;
         }

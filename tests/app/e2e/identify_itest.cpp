@@ -64,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(EveryPart, Identify,
                                            Part{"f103rd", "0414", "384", "64", 6},
                                            Part{"f103re", "0414", "512", "64", 7},
                                            Part{"f100rb", "0420", "128", "8", 4}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& part) { return std::string(part.param.name); });
 
 class Refusal : public Session {};
 

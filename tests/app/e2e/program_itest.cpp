@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ChipLoad.h"
+#include "TideComm.h"
 #include "e2e_session.h"
 #include "session.h"
 #include "stm32sim/rfc2217_server.hpp"
@@ -23,7 +24,19 @@ TEST_P(Program, ImageLandsWholeAndTheRestStaysErased) {
     target().clear_commands();
     ui().setPopupRule(rte::Headless::PopupRule::Manual);
     app->click(ops, TABOPS_WRITE);
-    ASSERT_TRUE(ui().waitForPendingPopup(kLong)) << status();
+    ASSERT_TRUE(ui().waitForPendingPopup(kLong))
+        << status() << " progress " << ui().intValue(ops, TABOPS_PROGRESS) << " last command "
+        << (commandTexts().empty() ? "" : commandTexts().back()) << " mode " << ispMode()
+        << " step " << app->onUi([] { return sub_write_mode; }) << " rx "
+        << (app->receiveBox().empty() ? "" : app->receiveBox().back()) << " lines "
+        << app->receiveBox().size() << " pending " << target().next_output_due().has_value()
+        << " received " << app->onUi([] { return TideComm_GetReceiveCount(kCom); }) << " held "
+        << app->onUi([] {
+               int n = -1;
+               TideComm_GetInBufferCount(kCom, &n);
+               return n;
+           })
+        << " sendcount " << app->onUi([] { return TideComm_GetSendCount(kCom); });
     // While the completion pop-up is open the bar is full, at the image's length.
     EXPECT_EQ(static_cast<int>(length), ui().intValue(ops, TABOPS_PROGRESS));
     EXPECT_EQ(static_cast<int>(length), ui().attribute(ops, TABOPS_PROGRESS, ATTR_MAX_VALUE));

@@ -122,6 +122,21 @@ DWORD CommDevice::usableLocked() const {
     return failure_;
 }
 
+DWORD CommDevice::usable() const {
+    std::lock_guard lock(mutex_);
+    return usableLocked();
+}
+
+template <typename T>
+DWORD CommDevice::copyWhileUsable(T& out, const T& field) const {
+    std::lock_guard lock(mutex_);
+    if (DWORD error = usableLocked(); error != ERROR_SUCCESS) {
+        return error;
+    }
+    out = field;
+    return ERROR_SUCCESS;
+}
+
 void CommDevice::completeLocked(OVERLAPPED* key, HANDLE event, DWORD error, DWORD transferred) {
     results_[key] = Result{true, error, transferred};
     signal(event);
@@ -525,12 +540,7 @@ DWORD CommDevice::purge(DWORD flags) {
 }
 
 DWORD CommDevice::getState(DCB& dcb) {
-    std::lock_guard lock(mutex_);
-    if (DWORD error = usableLocked(); error != ERROR_SUCCESS) {
-        return error;
-    }
-    dcb = dcb_;
-    return ERROR_SUCCESS;
+    return copyWhileUsable(dcb, dcb_);
 }
 
 DWORD CommDevice::setState(const DCB& dcb) {
@@ -538,11 +548,8 @@ DWORD CommDevice::setState(const DCB& dcb) {
         return error;
     }
     std::lock_guard control(controlMutex_);
-    {
-        std::lock_guard lock(mutex_);
-        if (DWORD error = usableLocked(); error != ERROR_SUCCESS) {
-            return error;
-        }
+    if (DWORD error = usable(); error != ERROR_SUCCESS) {
+        return error;
     }
     if (DWORD error = backend_->applySettings(dcb); error != ERROR_SUCCESS) {
         return error;
@@ -554,12 +561,7 @@ DWORD CommDevice::setState(const DCB& dcb) {
 }
 
 DWORD CommDevice::getTimeouts(COMMTIMEOUTS& timeouts) {
-    std::lock_guard lock(mutex_);
-    if (DWORD error = usableLocked(); error != ERROR_SUCCESS) {
-        return error;
-    }
-    timeouts = timeouts_;
-    return ERROR_SUCCESS;
+    return copyWhileUsable(timeouts, timeouts_);
 }
 
 DWORD CommDevice::setTimeouts(const COMMTIMEOUTS& timeouts) {
@@ -586,12 +588,7 @@ DWORD CommDevice::setMask(DWORD mask) {
 }
 
 DWORD CommDevice::getMask(DWORD& mask) {
-    std::lock_guard lock(mutex_);
-    if (DWORD error = usableLocked(); error != ERROR_SUCCESS) {
-        return error;
-    }
-    mask = mask_;
-    return ERROR_SUCCESS;
+    return copyWhileUsable(mask, mask_);
 }
 
 DWORD CommDevice::clearError(DWORD* errors, COMSTAT* status) {
@@ -617,11 +614,8 @@ DWORD CommDevice::clearError(DWORD* errors, COMSTAT* status) {
 
 DWORD CommDevice::modemStatus(DWORD& status) {
     std::lock_guard control(controlMutex_);
-    {
-        std::lock_guard lock(mutex_);
-        if (DWORD error = usableLocked(); error != ERROR_SUCCESS) {
-            return error;
-        }
+    if (DWORD error = usable(); error != ERROR_SUCCESS) {
+        return error;
     }
     return backend_->modemStatus(status);
 }
@@ -631,11 +625,8 @@ DWORD CommDevice::escape(DWORD function) {
         return ERROR_INVALID_PARAMETER;
     }
     std::lock_guard control(controlMutex_);
-    {
-        std::lock_guard lock(mutex_);
-        if (DWORD error = usableLocked(); error != ERROR_SUCCESS) {
-            return error;
-        }
+    if (DWORD error = usable(); error != ERROR_SUCCESS) {
+        return error;
     }
     return function == RESETDEV ? ERROR_SUCCESS : backend_->escape(function);
 }

@@ -107,6 +107,9 @@ class CommDevice : public KernelObject, private CommEventSink {
     void abortWaitLocked(DWORD error, DWORD mask);
     void failLocked(DWORD error);
     DWORD usableLocked() const;  // ERROR_SUCCESS, or why the device cannot be used
+    DWORD usable() const;        // the same, taking the lock
+    template <typename T>
+    DWORD copyWhileUsable(T& out, const T& field) const;
     DWORD syncWait(OVERLAPPED& local, DWORD& transferred);
     PendingRead makeRead(OVERLAPPED* key, HANDLE event, BYTE* buffer, DWORD size,
                          Clock::time_point now) const;

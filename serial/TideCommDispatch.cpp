@@ -116,13 +116,7 @@ DWORD WINAPI TideCommThreadCallBack(LPVOID parameter) {
     while (record->dispatchThreadRun.load()) {
         MSG* msg = &record->dispatchMessage;
         if (!PeekMessageA(msg, nullptr, 0, 0, PM_REMOVE)) {
-            DWORD wait =
-                MsgWaitForMultipleObjects(1, &record->stopEvent, FALSE, INFINITE, QS_ALLINPUT);
-            if (wait == WAIT_OBJECT_0) {
-                break;
-            }
-            if (wait != WAIT_OBJECT_0 + 1) {
-                TideCommRequestHangupEvent(record);
+            if (!TideCommAwaitMessage(record)) {
                 break;
             }
             continue;

@@ -60,6 +60,18 @@ int TideCommRequestHangupEvent(TideCommPortRecord* record) {
     return TideCommPostDispatch(record, TIDECOMM_MSG_HANGUP, static_cast<WPARAM>(record->port), 0);
 }
 
+int TideCommAwaitMessage(TideCommPortRecord* record) {
+    DWORD wait = MsgWaitForMultipleObjects(1, &record->stopEvent, FALSE, INFINITE, QS_ALLINPUT);
+    if (wait == WAIT_OBJECT_0) {
+        return 0;
+    }
+    if (wait != WAIT_OBJECT_0 + 1) {
+        TideCommRequestHangupEvent(record);
+        return 0;
+    }
+    return 1;
+}
+
 int TideCommReceiveErrorEvent(TideCommPortRecord* record) {
     if (TideCommPostDispatch(record, TIDECOMM_MSG_RECEIVE_ERROR, static_cast<WPARAM>(record->port),
                              static_cast<LPARAM>(record->lineErrors))) {

@@ -252,6 +252,9 @@ int TideCommPostEventCallback(TideCommEventCallback callback, int port);
 int TideCommPostDispatch(TideCommPortRecord* record, UINT message, WPARAM wParam, LPARAM lParam);
 // Posts TIDECOMM_MSG_HANGUP; 1 when posted.
 int TideCommRequestHangupEvent(TideCommPortRecord* record);
+// Port thread with an empty queue: waits for a thread message or stopEvent. 1 when a message
+// has come; 0 when the thread ends: stopEvent set, or a failed wait (hang-up requested).
+int TideCommAwaitMessage(TideCommPortRecord* record);
 
 // Panel indicator updates, implemented in TideCommBindings.cpp. Each writes only the controls
 // whose binding exists and ignores the result of the control write.

@@ -59,13 +59,7 @@ DWORD WINAPI WriteThreadCallBack(LPVOID parameter) {
                                          static_cast<WPARAM>(record->port), 0);
                     record->notifyIdle = 0;
                 }
-                DWORD wait =
-                    MsgWaitForMultipleObjects(1, &record->stopEvent, FALSE, INFINITE, QS_ALLINPUT);
-                if (wait == WAIT_OBJECT_0) {
-                    break;
-                }
-                if (wait != WAIT_OBJECT_0 + 1) {
-                    TideCommRequestHangupEvent(record);
+                if (!TideCommAwaitMessage(record)) {
                     break;
                 }
                 continue;

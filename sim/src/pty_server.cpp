@@ -6,14 +6,13 @@
 #include <unistd.h>
 
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <mutex>
 #include <stdexcept>
-#include <thread>
 
 #include "posix_io.hpp"
+#include "server_thread.hpp"
 
 namespace stm32sim {
 namespace {
@@ -36,13 +35,11 @@ struct PtyServer::Impl {
     Target& target;
     std::uint32_t baud;
     std::string link;
-    Wakeup wakeup;
     UniqueFd master;
     UniqueFd slave;  // held open so that the master never sees a hang-up
     mutable std::mutex path_mutex;
     std::string path;
-    std::thread thread;
-    std::atomic<bool> stopping{false};
+    ServerThread worker{target};  // last: its loop uses all the rest
 };
 
 PtyServer::PtyServer(Target& target, std::uint32_t baud)
@@ -105,25 +102,20 @@ void PtyServer::Impl::close_terminal() {
 }
 
 void PtyServer::start(const std::string& link) {
-    if (impl_->thread.joinable()) {
+    if (impl_->worker.running()) {
         throw std::logic_error("pseudo-terminal server already started");
     }
     impl_->link = link;
     impl_->open_terminal();
     impl_->target.set_line(LineSettings{.baud = impl_->baud});
-    impl_->stopping = false;
-    impl_->target.set_output_listener([impl = impl_.get()] { impl->wakeup.notify(); });
-    impl_->thread = std::thread([impl = impl_.get()] { impl->run(); });
+    impl_->worker.start([impl = impl_.get()] { impl->run(); });
 }
 
 void PtyServer::stop() {
-    if (!impl_->thread.joinable()) {
+    if (!impl_->worker.running()) {
         return;
     }
-    impl_->stopping = true;
-    impl_->wakeup.notify();
-    impl_->thread.join();
-    impl_->target.set_output_listener(nullptr);
+    impl_->worker.stop();
     impl_->close_terminal();
 }
 
@@ -135,13 +127,13 @@ std::string PtyServer::slave_path() const {
 void PtyServer::Impl::run() {
     std::vector<std::uint8_t> unsent;
     std::optional<TimePoint> hang_up_at;
-    while (!stopping) {
+    while (!worker.stopping()) {
         // While hanging up nothing is read: the line is going away.
         const short want =
             hang_up_at ? short{0} : static_cast<short>(POLLIN | (unsent.empty() ? 0 : POLLOUT));
-        std::array<pollfd, 2> fds{{{master.get(), want, 0}, {wakeup.fd(), POLLIN, 0}}};
+        std::array<pollfd, 2> fds{{{master.get(), want, 0}, {worker.wakeup().fd(), POLLIN, 0}}};
         poll_until(fds, hang_up_at ? hang_up_at : target.next_output_due());
-        wakeup.drain();
+        worker.wakeup().drain();
         const TimePoint now = Clock::now();
         if (hang_up_at) {
             if (now < *hang_up_at) {

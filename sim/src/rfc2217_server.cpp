@@ -11,10 +11,10 @@
 #include <atomic>
 #include <cerrno>
 #include <stdexcept>
-#include <thread>
 
 #include "posix_io.hpp"
 #include "rfc2217_session.hpp"
+#include "server_thread.hpp"
 
 namespace stm32sim {
 
@@ -25,12 +25,10 @@ struct Rfc2217Server::Impl {
     void serve(UniqueFd client);
 
     Target& target;
-    Wakeup wakeup;
     UniqueFd listener;
-    std::thread thread;
-    std::atomic<bool> stopping{false};
     std::atomic<std::uint16_t> port{0};
     std::atomic<std::uint64_t> clients{0};
+    ServerThread worker{target};  // last: its loop uses all the rest
 };
 
 Rfc2217Server::Rfc2217Server(Target& target) : impl_(std::make_unique<Impl>(target)) {}
@@ -40,7 +38,7 @@ Rfc2217Server::~Rfc2217Server() {
 }
 
 void Rfc2217Server::start(const std::string& host, std::uint16_t port) {
-    if (impl_->thread.joinable()) {
+    if (impl_->worker.running()) {
         throw std::logic_error("RFC 2217 server already started");
     }
     addrinfo hints{};
@@ -73,19 +71,14 @@ void Rfc2217Server::start(const std::string& host, std::uint16_t port) {
                                    : reinterpret_cast<sockaddr_in*>(&bound)->sin_port;
     impl_->port = ntohs(net_port);
     impl_->listener = std::move(fd);
-    impl_->stopping = false;
-    impl_->target.set_output_listener([impl = impl_.get()] { impl->wakeup.notify(); });
-    impl_->thread = std::thread([impl = impl_.get()] { impl->run(); });
+    impl_->worker.start([impl = impl_.get()] { impl->run(); });
 }
 
 void Rfc2217Server::stop() {
-    if (!impl_->thread.joinable()) {
+    if (!impl_->worker.running()) {
         return;
     }
-    impl_->stopping = true;
-    impl_->wakeup.notify();
-    impl_->thread.join();
-    impl_->target.set_output_listener(nullptr);
+    impl_->worker.stop();
     impl_->listener.reset();
 }
 
@@ -98,11 +91,11 @@ std::uint64_t Rfc2217Server::clients_served() const {
 }
 
 void Rfc2217Server::Impl::run() {
-    while (!stopping) {
-        std::array<pollfd, 2> fds{{{listener.get(), POLLIN, 0}, {wakeup.fd(), POLLIN, 0}}};
+    while (!worker.stopping()) {
+        std::array<pollfd, 2> fds{{{listener.get(), POLLIN, 0}, {worker.wakeup().fd(), POLLIN, 0}}};
         poll_until(fds, std::nullopt);
-        wakeup.drain();
-        if (stopping) {
+        worker.wakeup().drain();
+        if (worker.stopping()) {
             break;
         }
         if ((fds[0].revents & POLLIN) == 0) {
@@ -124,12 +117,12 @@ void Rfc2217Server::Impl::serve(UniqueFd client) {
     target.discard_output(Clock::now());
     std::vector<std::uint8_t> unsent;
     bool hang_up = false;
-    while (!stopping && !hang_up) {
+    while (!worker.stopping() && !hang_up) {
         const auto due = session.suspended() ? std::nullopt : target.next_output_due();
         const short want = static_cast<short>(POLLIN | (unsent.empty() ? 0 : POLLOUT));
-        std::array<pollfd, 2> fds{{{client.get(), want, 0}, {wakeup.fd(), POLLIN, 0}}};
+        std::array<pollfd, 2> fds{{{client.get(), want, 0}, {worker.wakeup().fd(), POLLIN, 0}}};
         poll_until(fds, due);
-        wakeup.drain();
+        worker.wakeup().drain();
         const TimePoint now = Clock::now();
         if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
             std::array<std::uint8_t, 4096> buffer{};

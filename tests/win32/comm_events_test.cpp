@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "comm/comm_backend.h"
+#include "overlapped_event.h"
 #include "win32_test_hooks.h"
 
 namespace {
@@ -90,15 +91,6 @@ class FakeBackend final : public CommBackend {
 
   private:
     FakeState& state_;
-};
-
-struct Overlapped {
-    OVERLAPPED ov{};
-    Overlapped() { ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
-    ~Overlapped() { CloseHandle(ov.hEvent); }
-    bool completesWithin(DWORD ms) const {
-        return WaitForSingleObject(ov.hEvent, ms) == WAIT_OBJECT_0;
-    }
 };
 
 class CommEvents : public ::testing::Test {

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "overlapped_event.h"
 #include "port_map.h"
 #include "pty_pair.h"
 #include "win32_test_hooks.h"
@@ -26,15 +27,6 @@ HANDLE openCom(int com) {
     return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                        FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
 }
-
-struct Overlapped {
-    OVERLAPPED ov{};
-    Overlapped() { ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
-    ~Overlapped() { CloseHandle(ov.hEvent); }
-    bool completesWithin(DWORD ms) const {
-        return WaitForSingleObject(ov.hEvent, ms) == WAIT_OBJECT_0;
-    }
-};
 
 class CommPty : public ::testing::Test {
   protected:

@@ -5,10 +5,13 @@
 include_guard(GLOBAL)
 include(${CMAKE_CURRENT_LIST_DIR}/targets.cmake)
 
-# Mutations per target; the reply engine's refusals each wait for a reset pulse.
-set(chipload_fuzz_replay_mutations_default 3000)
+# Mutations per target, each test a few seconds under the sanitizers: the HEX
+# converter goes through a file, the simulated chip compares its flash after
+# every reply, and the reply engine's refusals each wait for a reset pulse.
+set(chipload_fuzz_replay_mutations_default 20000)
+set(chipload_fuzz_replay_mutations_hex_loader 2000)
+set(chipload_fuzz_replay_mutations_sim_target 3000)
 set(chipload_fuzz_replay_mutations_reply_engine 400)
-set(chipload_fuzz_replay_mutations_sim_target 1500)
 
 foreach(name IN LISTS CHIPLOAD_FUZZ_TARGETS)
   chipload_fuzz_available(${name})

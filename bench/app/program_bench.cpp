@@ -11,6 +11,7 @@
 #include <string>
 
 #include "ChipLoad.h"
+#include "TideComm.h"
 #include "app_harness.h"
 #include "session.h"
 #include "stm32sim/rfc2217_server.hpp"
@@ -60,6 +61,11 @@ void ProgramAndReadBack(benchmark::State& state) {
     }
     const std::string path = files.write("image.bin", image);
     app.commit(main, PANEL_COMPORT, kCom);
+    // Arg 0: the library's read interval (100 ms, each reply waits it out);
+    // otherwise the interval in ms, set on the port record before connect opens it.
+    if (const auto interval = static_cast<unsigned>(state.range(0)); interval != 0) {
+        app.onUi([interval] { return TideComm_SetReadIntervalTimeout(kCom, interval); });
+    }
     ui.setValue(app.panels().isp, TABISP_FILETYPE, 1);
 
     double connectSeconds = 0, programSeconds = 0, readSeconds = 0;
@@ -110,7 +116,12 @@ void ProgramAndReadBack(benchmark::State& state) {
     app.click(main, PANEL_CONNECT);
 }
 
-BENCHMARK(ProgramAndReadBack)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(ProgramAndReadBack)
+    ->Arg(0)
+    ->Arg(2)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 
 }  // namespace
 

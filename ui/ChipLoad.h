@@ -19,7 +19,7 @@
 #define PANEL_BAUDRATE 12   // numeric
 #define PANEL_DATABITS 13   // numeric
 #define PANEL_PARITY 14     // ring: 0 none, 1 odd, 2 even, 3 mark, 4 space
-#define PANEL_STOPBITS 15   // numeric: stop-bits code 0 or 1
+#define PANEL_STOPBITS 15   // numeric: stop bits, 1 or 2
 #define PANEL_CDLED 17      // LED
 #define PANEL_DSRLED 18     // LED
 #define PANEL_CTSLED 19     // LED

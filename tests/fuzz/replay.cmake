@@ -10,7 +10,8 @@ include(${CMAKE_CURRENT_LIST_DIR}/targets.cmake)
 # every reply, and the reply engine's refusals each wait for a reset pulse.
 set(chipload_fuzz_replay_mutations_default 20000)
 set(chipload_fuzz_replay_mutations_hex_loader 2000)
-set(chipload_fuzz_replay_mutations_sim_target 3000)
+set(chipload_fuzz_replay_mutations_sim_target 2000)
+set(chipload_fuzz_replay_mutations_sim_rfc2217 8000)
 set(chipload_fuzz_replay_mutations_reply_engine 400)
 
 foreach(name IN LISTS CHIPLOAD_FUZZ_TARGETS)

@@ -18,13 +18,21 @@
 
 namespace {
 
+char scratchName[] = "/tmp/chipload-fuzz-hex-XXXXXX";
+
+void RemoveScratchFile() {
+    unlink(scratchName);
+}
+
+// The converter reads an open file, so each input goes through one scratch
+// file, removed when the process ends.
 std::string ScratchFile() {
     static const std::string path = [] {
-        char name[] = "/tmp/chipload-fuzz-hex-XXXXXX";
-        const int fd = mkstemp(name);
+        const int fd = mkstemp(scratchName);
         FUZZ_CHECK(fd >= 0, "scratch file");
         close(fd);
-        return std::string(name);
+        std::atexit(RemoveScratchFile);
+        return std::string(scratchName);
     }();
     return path;
 }

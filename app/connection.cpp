@@ -72,8 +72,21 @@ void ClearIdentification() {
     SetCtrlVal(opsTabPanel, TABOPS_UID, "");
 }
 
+// The reply engine gathers a reply that arrives in pieces, so a read may end
+// after a pause of a few character times. The library's 100 ms default would
+// add 100 ms to every reply: ten times the line time of a whole programming run.
+unsigned int BootloaderReadInterval(int baudRate) {
+    const unsigned int tenCharactersMs = 10u * 11u * 1000u / static_cast<unsigned int>(baudRate);
+    return tenCharactersMs > 2u ? tenCharactersMs : 2u;
+}
+
+// The terminal keeps the library's default: a pause that long ends a line of
+// typed or periodic data.
+constexpr unsigned int kTerminalReadInterval = 100;
+
 // False when the port could not be opened (the operator has been told).
 bool OpenForBootloader(const PortSettings& settings) {
+    TideComm_SetReadIntervalTimeout(comport, BootloaderReadInterval(settings.baudRate));
     TideComm_InstallOnCommCallback(comport, TideCommOnCommCallback);
     TideComm_InstallReceiveCallback(comport, -1, -1, 0, -1, TideCommReceiveCallback);
     TideComm_BindDTRLedCtrl(comport, panelHandle, PANEL_DTRLED);
@@ -180,6 +193,7 @@ int TideCommOpenCloseCB(int /*panel*/, int /*control*/, int event, void* /*callb
     TideComm_BindRXReceiveCount(comport, termTabPanel, TABTERM_RXCOUNT);
     TideComm_BindTXSendCount(comport, termTabPanel, TABTERM_TXCOUNT);
     TideComm_SetModemEventMask(comport, 312);
+    TideComm_SetReadIntervalTimeout(comport, kTerminalReadInterval);
     TideComm_InstallOnCommCallback(comport, TideCommOnCommCallback);
     if (settings.inputMode == 0) {
         TideComm_InstallReceiveCallback(comport, -1, 13, 0, 2048, TideCommReceiveCallback);

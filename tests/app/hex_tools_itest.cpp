@@ -46,8 +46,6 @@ std::string ReadFile(const std::string& path) {
 struct Segments {
     std::string low = RandomBytes(3000, 11);
     std::string high = RandomBytes(517, 12);
-    static constexpr unsigned lowAddress = 0x0800FF00;
-    static constexpr unsigned highAddress = 0x08012000;
 };
 
 class HexTools : public ::testing::Test {

@@ -39,7 +39,8 @@ bool FinishFlashRead(std::uint32_t position, std::uint32_t generation, bool stop
 // `minimum` bytes past f_read_iterator are stored, hands up to `maximum` of
 // them (with their offset) to `consume`, which returns how many it used, and
 // advances f_read_iterator by that. All of it happens while the read cannot
-// be replaced, so a line of an abandoned read never follows a new one's start.
+// be replaced, so no line is made from a buffer another read has replaced.
+// `consume` runs under the exchange's lock, so it must not call the engine.
 // `position` and `generation` receive the new position and the read's
 // identity; false when nothing was consumed.
 using ReadConsumer = std::uint32_t (*)(std::uint32_t offset, const unsigned char* bytes,

@@ -20,17 +20,15 @@ bool Running() {
     return f_read_iterator.load() <= f_read_len.load();
 }
 
-// "0010:FF FF ... FF": the offset's low 16 bits, then the bytes; logged with
-// the bar following it.
-std::uint32_t ShowLine(std::uint32_t offset, const unsigned char* bytes, std::uint32_t /*count*/,
-                       void* /*context*/) {
-    char line[5 + 3 * kLineBytes];
+// "0010:FF FF ... FF": the offset's low 16 bits, then the bytes. Only
+// formats: the engine is called once the exchange's lock is released.
+std::uint32_t FormatLine(std::uint32_t offset, const unsigned char* bytes, std::uint32_t /*count*/,
+                         void* context) {
+    auto* line = static_cast<char*>(context);
     const unsigned int shown = offset & 0xFFFFu;
     TideComm_IntToHex(&shown, line, 4);
     line[4] = ':';
     TideComm_BinToHex(bytes, line + 5, static_cast<int>(kLineBytes), 1);
-    LogLine(line);
-    SetCtrlVal(opsTabPanel, TABOPS_PROGRESS, static_cast<int>(offset + kLineBytes));
     return kLineBytes;
 }
 
@@ -51,11 +49,14 @@ int read_display(void* /*data*/) {
         std::uint32_t position = 0;
         std::uint32_t generation = 0;
         // Only when nothing is waiting: a read of 64 KiB is 4096 lines.
-        if (!ConsumeStoredBytes(f_read_start, kLineBytes, kLineBytes, ShowLine, nullptr, &position,
+        char line[5 + 3 * kLineBytes];
+        if (!ConsumeStoredBytes(f_read_start, kLineBytes, kLineBytes, FormatLine, line, &position,
                                 &generation)) {
             ProcessSystemEvents();
             continue;
         }
+        LogLine(line);
+        SetCtrlVal(opsTabPanel, TABOPS_PROGRESS, static_cast<int>(position));
         const std::uint32_t length = f_read_len.load();
         if (position == length && FinishFlashRead(position, generation, false)) {
             LogLine("Flash读取完成.");

@@ -133,11 +133,17 @@ TEST_F(ProgramRefused, CommandRefusedThriceEndsWithItsMessage) {
     ASSERT_TRUE(waitForPopup(kWriteFailed));
     ASSERT_TRUE(ui().waitUntil([&] { return ispMode() == 0; }, kLong));
     ui().waitIdle();
+    // The third refusal re-sends the command before it gives up, as every
+    // retrying step does; its answer finds the session idle.
+    const auto writeCommands = [&] {
+        const auto all = target().commands();
+        return std::count_if(all.begin(), all.end(),
+                             [](const auto& c) { return c.command == 0x31; });
+    };
+    ASSERT_TRUE(ui().waitUntil([&] { return writeCommands() >= 4; }, kLong));
     const auto commands = target().commands();
-    ASSERT_FALSE(commands.empty());
     EXPECT_EQ(0x43, commands[0].command);
-    EXPECT_EQ(3, std::count_if(commands.begin(), commands.end(),
-                               [](const auto& c) { return c.command == 0x31; }));
+    EXPECT_EQ(4, writeCommands());
     EXPECT_EQ(0, std::count_if(commands.begin(), commands.end(),
                                [](const auto& c) { return c.command == 0x7F; }));
     EXPECT_FALSE(waitForPopup(kWriteDone, 200ms));

@@ -46,8 +46,7 @@ void TideCommDispatchMessage(TideCommPortRecord* record, const MSG* message) {
     TideCommEventCallback onComm = record->onCommCallback;
     const int eventCode = OnCommEventCode(message->message);
     if (onComm != nullptr && eventCode != 0) {
-        record->commEvent = eventCode;
-        TideCommPostEventCallback(onComm, port);
+        TideCommPostOnCommCallback(onComm, port, eventCode);
         return;
     }
     switch (message->message) {

@@ -72,8 +72,7 @@ void TideCommErrorEvent(TideCommPortRecord* record, int code) {
     record->error = code;
     TideCommEventCallback onComm = record->onCommCallback;
     if (onComm != nullptr) {
-        record->commEvent = TIDECOMM_EVENT_OPEN_ERROR;
-        TideCommPostEventCallback(onComm, record->port);
+        TideCommPostOnCommCallback(onComm, record->port, TIDECOMM_EVENT_OPEN_ERROR);
         return;
     }
     TideCommPostEventCallback(record->portOpenErrorCallback, record->port);

@@ -248,6 +248,10 @@ int TideCommHandleReadData(TideCommPortRecord* record);
 // Queues callback(port) to the user-interface thread; 1 when queued, 0 otherwise (null
 // callback included).
 int TideCommPostEventCallback(TideCommEventCallback callback, int port);
+// The same for the OnComm callback: the event code travels with the call and becomes the port's
+// commEvent on the user-interface thread just before the callback runs, so two events queued
+// back to back are each seen by their own call instead of both reading the later one.
+int TideCommPostOnCommCallback(TideCommEventCallback callback, int port, int eventCode);
 // Posts a thread message to the port's dispatch thread; 1 when posted.
 int TideCommPostDispatch(TideCommPortRecord* record, UINT message, WPARAM wParam, LPARAM lParam);
 // Posts TIDECOMM_MSG_HANGUP; 1 when posted.

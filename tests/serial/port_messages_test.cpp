@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <win32_test_hooks.h>
 
+#include <atomic>
 #include <numeric>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TideCommInternal.h"
@@ -277,6 +279,32 @@ TEST_F(PortMessagesTest, OnCommStyleStoresTheEventCodeButHangupsStayDirect) {
         ASSERT_EQ(CallLog::kinds(), std::vector<Callback>{Callback::OnComm});
         EXPECT_EQ(CallLog::calls()[0].commEvent, n.eventCode);
     }
+}
+
+// Events queued while the user-interface thread is busy each reach OnComm with their
+// own code: a received frame must not be read as the send-empty queued after it.
+TEST_F(PortMessagesTest, OnCommEventsQueuedBackToBackKeepTheirOwnCodes) {
+    InstallEveryCallback(kPort);
+    TideComm_InstallOnCommCallback(kPort, Record<Callback::OnComm>);
+    CallLog::clear();
+    static std::atomic<bool> release{false};
+    release = false;
+    PostDeferredCall(
+        [](void*) {
+            while (!release) {
+                std::this_thread::yield();
+            }
+        },
+        nullptr);
+    MSG received{nullptr, TIDECOMM_MSG_RECEIVE, kPort, 0, 0, {}};
+    MSG sendEmpty{nullptr, TIDECOMM_MSG_SEND_EMPTY, kPort, 0, 0, {}};
+    TideCommDispatchMessage(&TideComm[kPort], &received);
+    TideCommDispatchMessage(&TideComm[kPort], &sendEmpty);
+    release = true;
+    ASSERT_TRUE(engine_.waitIdle());
+    ASSERT_EQ(2u, CallLog::calls().size());
+    EXPECT_EQ(TIDECOMM_EVENT_RECEIVE, CallLog::calls()[0].commEvent);
+    EXPECT_EQ(TIDECOMM_EVENT_SEND_EMPTY, CallLog::calls()[1].commEvent);
 }
 
 TEST_F(PortMessagesTest, LineChangeCallbacksFallBackOnTheSystemRecord) {

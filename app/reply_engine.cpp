@@ -1,6 +1,7 @@
 #include "reply_engine.h"
 
 #include <cstring>
+#include <vector>
 
 #include "TideComm.h"
 #include "reply_handlers.h"
@@ -113,15 +114,18 @@ int TideCommReceiveCallback(int port) {
     char* data = nullptr;
     int count = 0;
     if (TideComm_InputBuffer(port, &data, &count) == 0 && count > 0) {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(data);
-        if (EchoReceivedFrame(port, bytes, count) == ECHO_HEX) {
+        // A handler may give up and close the port, which frees the borrowed run,
+        // and the echo still follows the handler: both work on a copy.
+        const auto* borrowed = reinterpret_cast<const unsigned char*>(data);
+        const std::vector<unsigned char> run(borrowed, borrowed + count);
+        if (EchoReceivedFrame(port, run.data(), count) == ECHO_HEX) {
             const Handler handler = HandlerOf(ISP_mode);
             if (handler != nullptr) {
-                FeedReply(port, bytes, count, handler);
+                FeedReply(port, run.data(), count, handler);
             } else {
                 ResetReplyAssembly();
             }
-            EchoHexLine(bytes, count);
+            EchoHexLine(run.data(), count);
         }
     }
     return TideComm_ClearInBufferCount(port);

@@ -434,6 +434,24 @@ int ResumeAsyncTimerCallbacks(void) {
     return 0;
 }
 
+// Checks an attribute call and finds its timer; on success (0) the list stays
+// locked for the caller, who unlocks it.
+static int LockAttributeTarget(int id, int attribute, TimerRecord** record) {
+    if (!Initialize()) {
+        return TIMER_ERR_INIT;
+    }
+    if (attribute < TIMER_ATTR_INTERVAL || attribute > TIMER_ATTR_PRIORITY) {
+        return TIMER_ERR_BAD_ARG;
+    }
+    LockList();
+    *record = FindLive(id);
+    if (*record == nullptr) {
+        UnlockList();
+        return TIMER_ERR_BAD_ID;
+    }
+    return 0;
+}
+
 int SetAsyncTimerAttribute(int id, int attribute, ...) {
     va_list value;
     va_start(value, attribute);
@@ -443,17 +461,9 @@ int SetAsyncTimerAttribute(int id, int attribute, ...) {
 }
 
 int SetAsyncTimerAttributeFromParmInfo(int id, int attribute, va_list value) {
-    if (!Initialize()) {
-        return TIMER_ERR_INIT;
-    }
-    if (attribute < TIMER_ATTR_INTERVAL || attribute > TIMER_ATTR_PRIORITY) {
-        return TIMER_ERR_BAD_ARG;
-    }
-    LockList();
-    TimerRecord* record = FindLive(id);
-    if (record == nullptr) {
-        UnlockList();
-        return TIMER_ERR_BAD_ID;
+    TimerRecord* record = nullptr;
+    if (const int refused = LockAttributeTarget(id, attribute, &record)) {
+        return refused;
     }
     int result = 0;
     switch (attribute) {
@@ -506,17 +516,9 @@ int SetAsyncTimerAttributeFromParmInfo(int id, int attribute, va_list value) {
 }
 
 int GetAsyncTimerAttribute(int id, int attribute, void* value) {
-    if (!Initialize()) {
-        return TIMER_ERR_INIT;
-    }
-    if (attribute < TIMER_ATTR_INTERVAL || attribute > TIMER_ATTR_PRIORITY) {
-        return TIMER_ERR_BAD_ARG;
-    }
-    LockList();
-    TimerRecord* record = FindLive(id);
-    if (record == nullptr) {
-        UnlockList();
-        return TIMER_ERR_BAD_ID;
+    TimerRecord* record = nullptr;
+    if (const int refused = LockAttributeTarget(id, attribute, &record)) {
+        return refused;
     }
     int result = 0;
     switch (attribute) {

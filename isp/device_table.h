@@ -1,0 +1,60 @@
+// Facts about STM32 parts, keyed by the product ID their bootloader reports.
+// The rows live in data/stm32_devices.json; this is the one place the
+// program learns them from.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace isp {
+
+enum class EraseCommand : std::uint8_t { kErase = 0x43, kExtendedErase = 0x44 };
+
+struct FlashBank {
+    std::uint32_t base = 0;
+    // Sizes of the bank's erase units (pages or sectors) in order; uniform
+    // pages are listed once per page.
+    std::vector<std::uint32_t> unitSizes;
+};
+
+struct DeviceInfo {
+    std::uint16_t productId = 0;
+    std::string name;    // "STM32F10xxx medium-density"
+    std::string family;  // "F1"
+    std::uint32_t flashBase = 0x08000000;
+    std::uint32_t flashSizeMax = 0;   // bytes, the largest part of this ID
+    std::uint32_t flashSizeAddr = 0;  // 16-bit word holding the size in KiB
+    std::uint32_t uidAddr = 0;        // 96-bit unique ID
+    bool sectors = false;             // erase units are sectors (mixed sizes)
+    std::vector<FlashBank> banks;     // layout of the largest part
+    std::uint32_t writeUnit = 2;      // bytes programmed at once
+    std::uint32_t ramSize = 0;
+    std::uint32_t bootloaderRamReserved = 0;  // bytes from the start of RAM
+    std::uint32_t optionBytesAddr = 0;
+    std::uint32_t optionBytesSize = 0;
+    EraseCommand erase = EraseCommand::kErase;
+    std::string source;  // public document the row comes from
+};
+
+class DeviceTable {
+public:
+    // Reads the table; an error names the file, the row and the fault.
+    static std::optional<DeviceTable> load(const std::string& path, std::string* error);
+    // The table installed with the program (found beside the executable,
+    // in the build tree, or under the install prefix).
+    static const DeviceTable& builtin();
+
+    const DeviceInfo* find(std::uint16_t productId) const;
+    const std::vector<DeviceInfo>& rows() const { return rows_; }
+
+private:
+    std::vector<DeviceInfo> rows_;
+};
+
+// Erase units of a part whose flash is flashSize bytes (the size word's
+// value, which may be less than flashSizeMax): the units that fit, in order.
+std::vector<std::uint32_t> eraseUnitsFor(const DeviceInfo& device, std::uint32_t flashSize);
+
+}  // namespace isp

@@ -1,10 +1,16 @@
-/* Minimal STM32F103 program: prints a greeting on USART1 (PA9) once a second.
+/* Minimal STM32F103/F100 program: prints a greeting on USART1 (PA9) once a second.
  * Runs on the reset clock (8 MHz HSI) so it needs no clock set-up; the line
  * is 115200 baud 8E1, the same framing the bootloader used, so a terminal
  * left open after Go shows the text. */
 #include <stdint.h>
 
 #define REG(addr) (*(volatile uint32_t *)(addr))
+
+/* The text, replaceable at build time (-DGREETING='"..."') to show that what
+ * the board prints comes from the flashed bytes. */
+#ifndef GREETING
+#define GREETING "Hello from ChipLoad!\r\n"
+#endif
 
 #define RCC_APB2ENR REG(0x40021018u)
 #define GPIOA_CRH REG(0x40010804u)
@@ -60,7 +66,7 @@ void reset_handler(void) {
     /* 9-bit words with parity = 8 data bits + even parity. */
     USART1_CR1 = USART_UE | USART_M | USART_PCE | USART_TE;
     for (;;) {
-        put_text("Hello from ChipLoad!\r\n");
+        put_text(GREETING);
         delay(800000u);
     }
 }

@@ -13,6 +13,10 @@ namespace stm32sim {
 namespace {
 
 constexpr Duration greeting_period = std::chrono::seconds(1);
+// A running firmware's output is queued for the line this many bytes ahead,
+// so that a reset throws away little and the firmware keeps pace with it.
+constexpr std::uint64_t firmware_lead_bytes = 32;
+constexpr std::size_t firmware_chunk_bytes = 256;
 
 std::array<std::uint8_t, 12> make_unique_id(std::uint64_t seed) {
     std::array<std::uint8_t, 12> id{};
@@ -56,6 +60,9 @@ struct Target::State {
     void boot(TimePoint at);
     void stop_transmitting(TimePoint now);
     void start_application(TimePoint at, std::uint32_t vector_table);
+    // Hands the flash to the launcher; false when it cannot run this product.
+    bool launch_firmware();
+    void pump_firmware(TimePoint now);
     bool vector_table_plausible() const;
     void schedule(const Reply& reply, TimePoint at);
     void put(std::span<const std::uint8_t> bytes, TimePoint start);
@@ -64,6 +71,13 @@ struct Target::State {
     void log(const std::string& text) const {
         if (config.log) {
             config.log(text);
+        }
+    }
+    // Without the main mutex: a firmware's thread wakes the transport too.
+    void notify_listener() {
+        std::lock_guard lock(listener_mutex);
+        if (listener) {
+            listener();
         }
     }
 
@@ -87,11 +101,15 @@ struct Target::State {
     std::uint64_t bytes_sent = 0;
     bool dropped = false;
     std::vector<CommandRecord> records;
+    bool emulated = false;  // the launcher took this run: no fixed greeting
+    std::mutex listener_mutex;
     std::function<void()> listener;
+    std::unique_ptr<RunningFirmware> firmware;  // last: its thread calls the listener
 };
 
 void Target::State::boot(TimePoint at) {
     ++resets;
+    firmware.reset();
     bootloader.restart();
     if (config.faults.stray_byte_after_reset) {
         const std::uint8_t stray = *config.faults.stray_byte_after_reset;
@@ -115,6 +133,23 @@ void Target::State::start_application(TimePoint at, std::uint32_t vector_table) 
     mode = Mode::application;
     application_vectors = vector_table;
     next_greeting = at;
+    firmware.reset();
+    emulated = false;
+    if (config.run_firmware && vector_table_plausible()) {
+        // The emulated core boots from the flash base like a reset would.
+        if (vector_table != flash_base) {
+            char text[96];
+            std::snprintf(text, sizeof text,
+                          "application at 0x%08X: the emulator boots from 0x%08X only, silent",
+                          vector_table, flash_base);
+            log(text);
+            emulated = true;
+            return;
+        }
+        if (launch_firmware()) {
+            return;
+        }
+    }
     char text[96];
     std::snprintf(
         text, sizeof text, "application at 0x%08X: %s", vector_table,
@@ -134,6 +169,33 @@ bool Target::State::vector_table_plausible() const {
     const bool stack_ok = sp >= ram_base && sp <= ram_base + config.product.ram_bytes;
     const Area code = memory.area_of(pc & ~1u, 2);
     return stack_ok && (pc & 1u) != 0 && (code == Area::flash || code == Area::ram);
+}
+
+bool Target::State::launch_firmware() {
+    try {
+        firmware = config.run_firmware(FirmwareStart{
+            .product = config.product,
+            .flash = memory.flash(),
+            .output_ready = [this] { notify_listener(); },
+            .log = config.log,
+        });
+    } catch (const std::exception& error) {
+        log(std::string("firmware not started: ") + error.what());
+        emulated = true;
+        return true;
+    }
+    emulated = firmware != nullptr;
+    return emulated;
+}
+
+void Target::State::pump_firmware(TimePoint now) {
+    if (!firmware || mode != Mode::application) {
+        return;
+    }
+    if (transmitter_free <= now + byte_time(firmware_lead_bytes)) {
+        const auto bytes = firmware->take(firmware_chunk_bytes);
+        put(bytes, std::max(now, transmitter_free));
+    }
 }
 
 void Target::State::put(std::span<const std::uint8_t> bytes, TimePoint start) {
@@ -190,7 +252,7 @@ void Target::State::schedule(const Reply& reply, TimePoint at) {
 }
 
 void Target::State::pump_greeting(TimePoint now) {
-    if (mode != Mode::application || config.greeting.empty()) {
+    if (mode != Mode::application || emulated || config.greeting.empty()) {
         return;
     }
     if (now - next_greeting > greeting_period) {
@@ -213,11 +275,15 @@ void Target::State::on_byte(std::uint8_t byte, TimePoint at) {
     last_activity = std::max(last_activity, at);
     if (idle && byte == sync_byte && !(mode == Mode::bootloader && !bootloader.synchronised())) {
         log("new session after idle line");
+        firmware.reset();
         bootloader.restart();
         mode = Mode::bootloader;
     }
+    if (mode == Mode::application && firmware) {
+        firmware->send(std::span(&byte, 1));
+    }
     if (mode != Mode::bootloader) {
-        return;  // the sample application ignores what it receives
+        return;  // the fixed greeting ignores what it receives
     }
     for (const Reply& reply : bootloader.feed(byte)) {
         schedule(reply, at);
@@ -235,7 +301,6 @@ Target::Target(TargetConfig config) : state_(std::make_unique<State>(std::move(c
 Target::~Target() = default;
 
 void Target::receive(std::span<const std::uint8_t> bytes, TimePoint now) {
-    std::function<void()> listener;
     {
         std::lock_guard lock(state_->mutex);
         State& s = *state_;
@@ -245,17 +310,15 @@ void Target::receive(std::span<const std::uint8_t> bytes, TimePoint now) {
             s.receiver_free = at;
             s.on_byte(byte, at);
         }
-        listener = s.listener;
     }
-    if (listener) {
-        listener();
-    }
+    state_->notify_listener();
 }
 
 Output Target::take_output(TimePoint now) {
     std::lock_guard lock(state_->mutex);
     State& s = *state_;
     s.pump_greeting(now);
+    s.pump_firmware(now);
     Output out;
     while (!s.pending.empty() && s.pending.front().first <= now) {
         out.bytes.push_back(s.pending.front().second);
@@ -279,9 +342,15 @@ std::optional<TimePoint> Target::next_output_due() const {
     if (!s.pending.empty()) {
         due = s.pending.front().first;
     }
-    if (s.mode == Mode::application && !s.config.greeting.empty() &&
+    if (s.mode == Mode::application && !s.emulated && !s.config.greeting.empty() &&
         (!due || s.next_greeting < *due)) {
         due = s.next_greeting;
+    }
+    if (s.firmware && s.mode == Mode::application && s.firmware->has_output()) {
+        const TimePoint ready = s.transmitter_free - s.byte_time(firmware_lead_bytes);
+        if (!due || ready < *due) {
+            due = ready;
+        }
     }
     return due;
 }
@@ -303,7 +372,6 @@ LineSettings Target::line() const {
 }
 
 void Target::set_dtr(bool asserted, TimePoint now) {
-    std::function<void()> listener;
     {
         std::lock_guard lock(state_->mutex);
         State& s = *state_;
@@ -314,14 +382,12 @@ void Target::set_dtr(bool asserted, TimePoint now) {
         s.stop_transmitting(now);
         if (asserted) {
             s.mode = Mode::held_in_reset;
+            s.firmware.reset();
         } else {
             s.boot(now);
         }
-        listener = s.listener;
     }
-    if (listener) {
-        listener();
-    }
+    state_->notify_listener();
 }
 
 void Target::set_rts(bool asserted, TimePoint) {
@@ -340,7 +406,6 @@ bool Target::rts() const {
 }
 
 void Target::reset(TimePoint now) {
-    std::function<void()> listener;
     {
         std::lock_guard lock(state_->mutex);
         State& s = *state_;
@@ -349,15 +414,20 @@ void Target::reset(TimePoint now) {
         }
         s.stop_transmitting(now);
         s.boot(now);
-        listener = s.listener;
     }
-    if (listener) {
-        listener();
+    state_->notify_listener();
+}
+
+void Target::stop_firmware() {
+    std::lock_guard lock(state_->mutex);
+    if (state_->firmware) {
+        state_->log("firmware stopped: the host is gone");
+        state_->firmware.reset();
     }
 }
 
 void Target::set_output_listener(std::function<void()> listener) {
-    std::lock_guard lock(state_->mutex);
+    std::lock_guard lock(state_->listener_mutex);
     state_->listener = std::move(listener);
 }
 

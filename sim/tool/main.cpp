@@ -1,5 +1,6 @@
 // chipload-sim: a simulated STM32F1 bootloader target on RFC 2217 or a
-// pseudo-terminal. Runs until SIGINT or SIGTERM, then writes --dump.
+// pseudo-terminal, its firmware optionally running on QEMU. Runs until
+// SIGINT or SIGTERM, then writes --dump.
 #include <pthread.h>
 #include <signal.h>
 
@@ -10,6 +11,7 @@
 #include <memory>
 
 #include "options.hpp"
+#include "stm32sim/emulator.hpp"
 #include "stm32sim/pty_server.hpp"
 #include "stm32sim/rfc2217_server.hpp"
 #include "stm32sim/target.hpp"
@@ -42,12 +44,44 @@ bool write_file(const std::string& path, const std::vector<std::uint8_t>& bytes)
     return std::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
+// Sets up --run qemu; false (after saying why) when it cannot be honoured.
+bool choose_firmware_runner(Options& options) {
+    if (options.run != Options::Run::qemu) {
+        return true;
+    }
+    const auto& product = options.target.product;
+    if (const auto why = stm32sim::emulator_unavailable(product)) {
+        std::cerr << "chipload-sim: --run qemu: " << *why << "; " << product.name
+                  << " keeps the fixed greeting\n";
+        return true;
+    }
+    const auto emulator = stm32sim::find_emulator();
+    if (!emulator) {
+        std::cerr << "chipload-sim: --run qemu: " << stm32sim::emulator_program
+                  << " is not on PATH (install the Debian package qemu-system-arm)\n";
+        return false;
+    }
+    options.target.run_firmware = stm32sim::emulator_launcher(*emulator);
+    return true;
+}
+
 int run(Options options) {
     if (options.verbose) {
         options.target.log = [](const std::string& line) {
             std::fprintf(stderr, "chipload-sim: %s\n", line.c_str());
         };
     }
+    if (!choose_firmware_runner(options)) {
+        return 1;
+    }
+    // Signals are taken by sigwait below, never by another thread (the
+    // target's firmware thread included): blocked before any is started.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
     stm32sim::Target target(options.target);
     if (!options.image.empty()) {
         const auto image = read_file(options.image);
@@ -63,13 +97,6 @@ int run(Options options) {
         }
         target.reset();  // the image is there from power-up
     }
-
-    // Signals are taken by sigwait below, never by a serving thread.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     std::unique_ptr<stm32sim::Rfc2217Server> rfc2217;
     std::unique_ptr<stm32sim::PtyServer> pty;

@@ -90,6 +90,12 @@ chip:
   --greeting TEXT       the sample application's line, sent at start and every
                         second when flash holds a vector table
                         (default "Hello from ChipLoad sample\r\n")
+  --run greeting|qemu   what a program in flash does once the chip boots from
+                        flash (BOOT0 low at reset, or Go): greeting (default)
+                        sends --greeting; qemu runs it on qemu-system-arm
+                        (-M stm32vldiscovery for f100rb), its USART1 bridged to
+                        the line both ways; flash writes by the firmware itself
+                        are not kept; other products keep the greeting
   --boot0 rts|inverted|high  BOOT0 high when RTS is asserted (default), when
                         it is deasserted, or always (pty: always)
   --start pins|bootloader  rfc2217: state at power-up (default pins)
@@ -161,6 +167,12 @@ ParseResult parse_options(const std::vector<std::string>& args) {
                 options.target.seed = parse_unsigned(value(), arg, UINT64_MAX);
             } else if (arg == "--greeting") {
                 options.target.greeting = unescape(value());
+            } else if (arg == "--run") {
+                const std::string& run = value();
+                if (run != "greeting" && run != "qemu") {
+                    throw BadOption("--run: expected greeting or qemu, got '" + run + "'");
+                }
+                options.run = run == "qemu" ? Options::Run::qemu : Options::Run::greeting;
             } else if (arg == "--boot0") {
                 const std::string& polarity = value();
                 if (polarity == "rts") {

@@ -20,6 +20,9 @@ struct Options {
     std::string image;            // loaded at 0x08000000
     std::string dump;             // flash written here at exit
     bool verbose = false;
+    // What a program started from flash does: send the fixed greeting, or
+    // run on the emulator.
+    enum class Run { greeting, qemu } run = Run::greeting;
 };
 
 // Either the options, or a message for the user (help text or an error; the

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "stm32sim/faults.hpp"
+#include "stm32sim/firmware.hpp"
 #include "stm32sim/line.hpp"
 #include "stm32sim/product.hpp"
 
@@ -53,7 +54,8 @@ enum class StartMode { pins, bootloader };
 enum class Mode {
     held_in_reset,  // DTR asserted: the chip does nothing
     bootloader,     // system memory boot: waiting for 0x7F or commands
-    application,    // user code runs (greets if flash holds a vector table)
+    application,    // user code runs (greets if flash holds a vector table,
+                    // or runs for real with a firmware launcher)
 };
 
 struct TargetConfig {
@@ -69,8 +71,13 @@ struct TargetConfig {
     // Without modem lines (a pseudo-terminal) a 0x7F that follows this much
     // silence starts a new bootloader session, as a reset would.
     std::optional<Duration> resync_after_idle{};
+    // When set, a program started from 0x08000000 runs for real: its
+    // USART1 output goes out paced at the line rate and the host's bytes
+    // reach it. Products it cannot run keep the greeting.
+    FirmwareLauncher run_firmware{};
     // Called with one line per command (its address, length and verdict),
-    // per reset and per application start.
+    // per reset and per application start; with run_firmware also from the
+    // firmware's own thread.
     std::function<void(const std::string&)> log{};
 };
 
@@ -116,6 +123,9 @@ class Target {
     bool rts() const;
     // A reset pulse (power-on or the reset button).
     void reset(TimePoint now = Clock::now());
+    // Stops a firmware running for real (nobody is left to hear it); the
+    // chip stays silent until its next reset.
+    void stop_firmware();
     // Called (from whatever thread changed the state) when output may have
     // become due earlier than a transport last learned; one listener.
     void set_output_listener(std::function<void()> listener);

@@ -18,6 +18,7 @@
 #include "port_map.h"
 #include "rte_frontend.h"
 #include "rte_headless.h"
+#include "stm32sim/emulator.hpp"
 #include "stm32sim/rfc2217_server.hpp"
 #include "stm32sim/target.hpp"
 #ifdef CHIPLOAD_WITH_QT
@@ -47,6 +48,13 @@ class SimulatedBoard final : public Board {
         config.product = *stm32sim::find_product("f103c8");
         config.timing = stm32sim::Timing::real;
         config.greeting = std::string(kGreeting) + "\r\n";
+        // With the emulator the board is QEMU's STM32F100 and the greeting
+        // comes from the program just flashed, not from the simulator.
+        if (const auto emulator = stm32sim::find_emulator()) {
+            config.product = *stm32sim::find_product("f100rb");
+            config.run_firmware = stm32sim::emulator_launcher(*emulator);
+            description_ = "the simulated STM32F100 runs its flash on " + *emulator;
+        }
         target_ = std::make_unique<stm32sim::Target>(config);
         server_ = std::make_unique<stm32sim::Rfc2217Server>(*target_);
         server_->start("127.0.0.1", 0);
@@ -58,8 +66,12 @@ class SimulatedBoard final : public Board {
     std::string device() const override {
         return "rfc2217://127.0.0.1:" + std::to_string(server_->port());
     }
+    const std::string& description() const { return description_; }
 
   private:
+    std::string description_ =
+        "the simulated STM32F103 answers Go with a fixed greeting (qemu-system-arm is not "
+        "installed)";
     std::unique_ptr<stm32sim::Target> target_;
     std::unique_ptr<stm32sim::Rfc2217Server> server_;
 };
@@ -261,7 +273,7 @@ class Operator {
     }
 
     std::string connect() {
-        Say("connecting to the simulated STM32F103 on COM1");
+        Say("connecting to the simulated board on COM1");
         rte::UserCommit(panels_.main, PANEL_COMPORT, kDemoCom);
         rte::UserClick(panels_.main, PANEL_CONNECT);
         if (!waitFor([&] { return IntValue(panels_.ops, TABOPS_CHIP) != 0; }, 15s)) {
@@ -351,6 +363,7 @@ class Operator {
 std::unique_ptr<Board> StartBoard(std::string& error) {
     try {
         auto board = std::make_unique<SimulatedBoard>();
+        Say(board->description());
         if (!chipload::portmap::assign(kDemoCom, board->device())) {
             error = "cannot map COM1 to " + board->device();
             return nullptr;

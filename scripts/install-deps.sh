@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libgl-dev fonts-noto-cjk xvfb xauth
   ser2net python3 python3-serial python3-intelhex srecord
   gcc-arm-none-eabi libnewlib-arm-none-eabi
+  qemu-system-arm
   clang libclang-rt-14-dev
 )
 missing=()

@@ -23,13 +23,17 @@ struct Board {
     std::uint16_t pid;
     std::string_view machine;
     std::string_view chip;
+    // The core runs at about 1 / 2^shift ns per instruction, held to the
+    // wall clock: the speed of the chip on its reset clock (HSI), so that
+    // delay loops take their real time and an idle core costs no host CPU.
+    int icount_shift;
 };
 
 // The STM32 machines of QEMU 7 and the bootloader IDs of their chips (AN2606).
 constexpr std::array boards{
-    Board{0x420, "stm32vldiscovery", "STM32F100"},
-    Board{0x411, "netduino2", "STM32F205"},
-    Board{0x413, "netduinoplus2", "STM32F405"},
+    Board{0x420, "stm32vldiscovery", "STM32F100", 7},  // HSI 8 MHz
+    Board{0x411, "netduino2", "STM32F205", 6},         // HSI 16 MHz
+    Board{0x413, "netduinoplus2", "STM32F405", 6},     // HSI 16 MHz
 };
 
 // Bytes the firmware sent that the chip has not taken yet; beyond this the
@@ -42,6 +46,15 @@ constexpr std::size_t input_limit = 64 * 1024;
 constexpr int socket_buffer_bytes = 4096;
 // The emulator gets these descriptors: its USART on stdin and stdout.
 constexpr int image_fd = 3;
+
+const Board* board_for(const Product& product) {
+    for (const Board& board : boards) {
+        if (board.pid == product.pid) {
+            return &board;
+        }
+    }
+    return nullptr;
+}
 
 UniqueFd flash_image(std::span<const std::uint8_t> flash) {
     UniqueFd fd(::memfd_create("chipload-sim-flash", MFD_CLOEXEC));
@@ -61,9 +74,9 @@ UniqueFd flash_image(std::span<const std::uint8_t> flash) {
 
 class EmulatedFirmware final : public RunningFirmware {
   public:
-    EmulatedFirmware(std::string program, std::string_view machine, const FirmwareStart& start)
+    EmulatedFirmware(std::string program, const Board& board, const FirmwareStart& start)
         : program_(std::move(program)),
-          machine_(machine),
+          board_(board),
           flash_(start.flash.begin(), start.flash.end()),
           output_ready_(start.output_ready),
           log_(start.log) {
@@ -123,7 +136,7 @@ class EmulatedFirmware final : public RunningFirmware {
     bool read_errors(int fd);
 
     const std::string program_;
-    const std::string machine_;
+    const Board& board_;
     const std::vector<std::uint8_t> flash_;
     const std::function<void()> output_ready_;
     const std::function<void(const std::string&)> log_;
@@ -157,20 +170,30 @@ void EmulatedFirmware::run() {
         char image_path[64];
         std::snprintf(image_path, sizeof image_path, "loader,file=/dev/fd/%d,addr=0x%08X", image_fd,
                       flash_base);
-        const std::vector<std::string> argv{program_,   "-M",
-                                            machine_,   "-nodefaults",
-                                            "-display", "none",
-                                            "-monitor", "none",
-                                            "-chardev", "stdio,id=usart1,signal=off",
-                                            "-serial",  "chardev:usart1",
-                                            "-device",  image_path};
+        const std::vector<std::string> argv{
+            program_,
+            "-M",
+            std::string(board_.machine),
+            "-icount",
+            "shift=" + std::to_string(board_.icount_shift) + ",align=on",
+            "-nodefaults",
+            "-display",
+            "none",
+            "-monitor",
+            "none",
+            "-chardev",
+            "stdio,id=usart1,signal=off",
+            "-serial",
+            "chardev:usart1",
+            "-device",
+            image_path};
         const std::array fds{emulator_usart.get(), emulator_usart.get(), emulator_errors.get(),
                              image.get()};
         if (stopping_) {
             return;
         }
         ChildProcess emulator(argv, fds);
-        log("firmware runs on " + program_ + " -M " + machine_ + " (pid " +
+        log("firmware runs on " + program_ + " -M " + std::string(board_.machine) + " (pid " +
             std::to_string(emulator.pid()) + ")");
         emulator_usart.reset();
         emulator_errors.reset();
@@ -276,15 +299,6 @@ bool EmulatedFirmware::read_errors(int fd) {
     return true;
 }
 
-const Board* board_for(const Product& product) {
-    for (const Board& board : boards) {
-        if (board.pid == product.pid) {
-            return &board;
-        }
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 std::optional<std::string_view> emulator_machine(const Product& product) {
@@ -320,11 +334,11 @@ std::optional<std::string> find_emulator() {
 FirmwareLauncher emulator_launcher(std::string program) {
     return [program = std::move(program)](
                const FirmwareStart& start) -> std::unique_ptr<RunningFirmware> {
-        const auto machine = emulator_machine(start.product);
-        if (!machine) {
+        const Board* board = board_for(start.product);
+        if (!board) {
             return nullptr;
         }
-        return std::make_unique<EmulatedFirmware>(program, *machine, start);
+        return std::make_unique<EmulatedFirmware>(program, *board, start);
     };
 }
 

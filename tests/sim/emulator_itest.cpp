@@ -11,10 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <mutex>
-#include <regex>
 
 #include "child_process.hpp"
 #include "posix_io.hpp"
@@ -68,15 +68,18 @@ bool process_ended(pid_t pid) {
     return close != std::string::npos && line.size() > close + 2 && line[close + 2] == 'Z';
 }
 
+// The emulator's process ID in the last "(pid N)" of the log.
 std::optional<pid_t> emulator_pid(const std::string& log) {
-    std::smatch match;
-    std::optional<pid_t> pid;
-    for (auto it = log.cbegin();
-         std::regex_search(it, log.cend(), match, std::regex(R"(\(pid (\d+)\))"));
-         it = match.suffix().first) {
-        pid = static_cast<pid_t>(std::stol(match[1]));
+    const auto at = log.rfind("(pid ");
+    if (at == std::string::npos) {
+        return std::nullopt;
     }
-    return pid;
+    char* end = nullptr;
+    const long pid = std::strtol(log.c_str() + at + 5, &end, 10);
+    if (*end != ')') {
+        return std::nullopt;  // the line is still coming
+    }
+    return static_cast<pid_t>(pid);
 }
 
 bool tools_missing(std::string& why) {

@@ -22,77 +22,215 @@ constexpr std::uint32_t kib = 1024;
 // take it: the bootloader's programming mode is not documented.
 
 constexpr std::array f1_erase{EraseTime{1 * kib, page_erase_time}};
-constexpr Family f1{
-    "F1",        0x22,  2,        0x1FFF'F7E0,     0x1FFF'F7E8,          true, 0x1FFF'F000, 0x800,
-    0x1FFF'F800, 0x200, f1_erase, mass_erase_time, halfword_program_time};
-
 constexpr std::array f0_erase{EraseTime{1 * kib, milliseconds(40)}};
-constexpr Family f0{
-    "F0",  0x31,        2,     0x1FFF'F7CC, 0x1FFF'F7AC,      false,           0x1FFF'EC00,
-    0xC00, 0x1FFF'F800, 0x800, f0_erase,    milliseconds(40), microseconds(53)};
-
 constexpr std::array f2_f4_erase{EraseTime{16 * kib, milliseconds(400)},
                                  EraseTime{64 * kib, milliseconds(1100)},
                                  EraseTime{128 * kib, milliseconds(2000)}};
-constexpr Family f2{
-    "F2",   0x31,        4,      0x1FFF'7A22, 0x1FFF'7A10,          false,           0x1FFF'0000,
-    0x7800, 0x1FFF'C000, 0x2000, f2_f4_erase, milliseconds(16'000), microseconds(16)};
-constexpr Family f4{
-    "F4",   0x31,        4,      0x1FFF'7A22, 0x1FFF'7A10,          false,           0x1FFF'0000,
-    0x7800, 0x1FFF'C000, 0x2000, f2_f4_erase, milliseconds(16'000), microseconds(16)};
-
 constexpr std::array f3_erase{EraseTime{2 * kib, milliseconds(40)}};
-constexpr Family f3{
-    "F3",   0x31,        2,      0x1FFF'F7CC, 0x1FFF'F7AC,      false,           0x1FFF'D800,
-    0x2000, 0x1FFF'F800, 0x1800, f3_erase,    milliseconds(40), microseconds(60)};
-
 constexpr std::array f7_erase{EraseTime{32 * kib, milliseconds(250)},
                               EraseTime{128 * kib, milliseconds(1000)},
                               EraseTime{256 * kib, milliseconds(2000)}};
-constexpr Family f7{
-    "F7",   0x31,        4,      0x1FF0'F442, 0x1FF0'F420,        false,           0x1FF0'0000,
-    0xEDC0, 0x1FFF'0000, 0x4000, f7_erase,    milliseconds(8000), microseconds(16)};
-
 constexpr std::array g0_g4_l4_erase{EraseTime{2 * kib, milliseconds(22)}};
-constexpr Family g0{
-    "G0",   0x31,        8,      0x1FFF'75E0,    0x1FFF'7590,      false,           0x1FFF'0000,
-    0x7000, 0x1FFF'7800, 0x1000, g0_g4_l4_erase, milliseconds(22), microseconds(85)};
-constexpr Family g4{
-    "G4",   0x31,        8,      0x1FFF'75E0,    0x1FFF'7590,      false,           0x1FFF'0000,
-    0x7000, 0x1FFF'7800, 0x4000, g0_g4_l4_erase, milliseconds(22), microseconds(82)};
-constexpr Family l4{
-    "L4",   0x31,        8,      0x1FFF'75E0,    0x1FFF'7590,      false,           0x1FFF'0000,
-    0x7000, 0x1FFF'7800, 0x3000, g0_g4_l4_erase, milliseconds(22), microseconds(82)};
-
 constexpr std::array h7_erase{EraseTime{128 * kib, milliseconds(2000)}};
-constexpr Family h7{"H7",
-                    0x31,
-                    32,
-                    0x1FF1'E880,
-                    0x1FF1'E800,
-                    false,
-                    0x1FF0'0000,
-                    0x20000,
-                    0x5200'201C,
-                    0x4000,
-                    h7_erase,
-                    milliseconds(16'000),
-                    microseconds(200)};
-
 constexpr std::array l0_erase{EraseTime{128, microseconds(3200)}};
-constexpr Family l0{
-    "L0",        0x31,   4,        0x1FF8'007C,        0x1FF8'0050,      false, 0x1FF0'0000, 0x1000,
-    0x1FF8'0000, 0x1000, l0_erase, milliseconds(1638), microseconds(200)};
-
 constexpr std::array l1_erase{EraseTime{256, microseconds(3280)}};
-constexpr Family l1{
-    "L1",        0x31,   4,        0x1FF8'00CC,        0x1FF8'00D0,      false, 0x1FF0'0000, 0x2000,
-    0x1FF8'0000, 0x1000, l1_erase, milliseconds(6717), microseconds(103)};
-
 constexpr std::array wb_erase{EraseTime{4 * kib, milliseconds(22)}};
+
+constexpr Family f1{
+    .name = "F1",
+    .bootloader_version = 0x22,
+    .write_unit = 2,
+    .flash_size_address = 0x1FFF'F7E0,
+    .unique_id_address = 0x1FFF'F7E8,
+    .ram_size_after_flash_size = true,
+    .system_memory_base = 0x1FFF'F000,
+    .system_memory_bytes = 0x800,
+    .option_bytes_address = 0x1FFF'F800,
+    .bootloader_ram_bytes = 0x200,
+    .erase_times = f1_erase,
+    .mass_erase_time = mass_erase_time,
+    .program_time = halfword_program_time,
+};
+constexpr Family f0{
+    .name = "F0",
+    .bootloader_version = 0x31,
+    .write_unit = 2,
+    .flash_size_address = 0x1FFF'F7CC,
+    .unique_id_address = 0x1FFF'F7AC,
+    .ram_size_after_flash_size = false,
+    .system_memory_base = 0x1FFF'EC00,
+    .system_memory_bytes = 0xC00,
+    .option_bytes_address = 0x1FFF'F800,
+    .bootloader_ram_bytes = 0x800,
+    .erase_times = f0_erase,
+    .mass_erase_time = milliseconds(40),
+    .program_time = microseconds(53),
+};
+constexpr Family f2{
+    .name = "F2",
+    .bootloader_version = 0x31,
+    .write_unit = 4,
+    .flash_size_address = 0x1FFF'7A22,
+    .unique_id_address = 0x1FFF'7A10,
+    .ram_size_after_flash_size = false,
+    .system_memory_base = 0x1FFF'0000,
+    .system_memory_bytes = 0x7800,
+    .option_bytes_address = 0x1FFF'C000,
+    .bootloader_ram_bytes = 0x2000,
+    .erase_times = f2_f4_erase,
+    .mass_erase_time = milliseconds(16'000),
+    .program_time = microseconds(16),
+};
+constexpr Family f3{
+    .name = "F3",
+    .bootloader_version = 0x31,
+    .write_unit = 2,
+    .flash_size_address = 0x1FFF'F7CC,
+    .unique_id_address = 0x1FFF'F7AC,
+    .ram_size_after_flash_size = false,
+    .system_memory_base = 0x1FFF'D800,
+    .system_memory_bytes = 0x2000,
+    .option_bytes_address = 0x1FFF'F800,
+    .bootloader_ram_bytes = 0x1800,
+    .erase_times = f3_erase,
+    .mass_erase_time = milliseconds(40),
+    .program_time = microseconds(60),
+};
+constexpr Family f4{
+    .name = "F4",
+    .bootloader_version = 0x31,
+    .write_unit = 4,
+    .flash_size_address = 0x1FFF'7A22,
+    .unique_id_address = 0x1FFF'7A10,
+    .ram_size_after_flash_size = false,
+    .system_memory_base = 0x1FFF'0000,
+    .system_memory_bytes = 0x7800,
+    .option_bytes_address = 0x1FFF'C000,
+    .bootloader_ram_bytes = 0x2000,
+    .erase_times = f2_f4_erase,
+    .mass_erase_time = milliseconds(16'000),
+    .program_time = microseconds(16),
+};
+constexpr Family f7{
+    .name = "F7",
+    .bootloader_version = 0x31,
+    .write_unit = 4,
+    .flash_size_address = 0x1FF0'F442,
+    .unique_id_address = 0x1FF0'F420,
+    .ram_size_after_flash_size = false,
+    .system_memory_base = 0x1FF0'0000,
+    .system_memory_bytes = 0xEDC0,
+    .option_bytes_address = 0x1FFF'0000,
+    .bootloader_ram_bytes = 0x4000,
+    .erase_times = f7_erase,
+    .mass_erase_time = milliseconds(8000),
+    .program_time = microseconds(16),
+};
+constexpr Family g0{
+    .name = "G0",
+    .bootloader_version = 0x31,
+    .write_unit = 8,
+    .flash_size_address = 0x1FFF'75E0,
+    .unique_id_address = 0x1FFF'7590,
+    .ram_size_after_flash_size = false,
+    .system_memory_base = 0x1FFF'0000,
+    .system_memory_bytes = 0x7000,
+    .option_bytes_address = 0x1FFF'7800,
+    .bootloader_ram_bytes = 0x1000,
+    .erase_times = g0_g4_l4_erase,
+    .mass_erase_time = milliseconds(22),
+    .program_time = microseconds(85),
+};
+constexpr Family g4{
+    .name = "G4",
+    .bootloader_version = 0x31,
+    .write_unit = 8,
+    .flash_size_address = 0x1FFF'75E0,
+    .unique_id_address = 0x1FFF'7590,
+    .ram_size_after_flash_size = false,
+    .system_memory_base = 0x1FFF'0000,
+    .system_memory_bytes = 0x7000,
+    .option_bytes_address = 0x1FFF'7800,
+    .bootloader_ram_bytes = 0x4000,
+    .erase_times = g0_g4_l4_erase,
+    .mass_erase_time = milliseconds(22),
+    .program_time = microseconds(82),
+};
+constexpr Family h7{
+    .name = "H7",
+    .bootloader_version = 0x31,
+    .write_unit = 32,
+    .flash_size_address = 0x1FF1'E880,
+    .unique_id_address = 0x1FF1'E800,
+    .ram_size_after_flash_size = false,
+    .system_memory_base = 0x1FF0'0000,
+    .system_memory_bytes = 0x20000,
+    .option_bytes_address = 0x5200'201C,
+    .bootloader_ram_bytes = 0x4000,
+    .erase_times = h7_erase,
+    .mass_erase_time = milliseconds(16'000),
+    .program_time = microseconds(200),
+};
+constexpr Family l0{
+    .name = "L0",
+    .bootloader_version = 0x31,
+    .write_unit = 4,
+    .flash_size_address = 0x1FF8'007C,
+    .unique_id_address = 0x1FF8'0050,
+    .ram_size_after_flash_size = false,
+    .system_memory_base = 0x1FF0'0000,
+    .system_memory_bytes = 0x1000,
+    .option_bytes_address = 0x1FF8'0000,
+    .bootloader_ram_bytes = 0x1000,
+    .erase_times = l0_erase,
+    .mass_erase_time = milliseconds(1638),
+    .program_time = microseconds(200),
+};
+constexpr Family l1{
+    .name = "L1",
+    .bootloader_version = 0x31,
+    .write_unit = 4,
+    .flash_size_address = 0x1FF8'00CC,
+    .unique_id_address = 0x1FF8'00D0,
+    .ram_size_after_flash_size = false,
+    .system_memory_base = 0x1FF0'0000,
+    .system_memory_bytes = 0x2000,
+    .option_bytes_address = 0x1FF8'0000,
+    .bootloader_ram_bytes = 0x1000,
+    .erase_times = l1_erase,
+    .mass_erase_time = milliseconds(6717),
+    .program_time = microseconds(103),
+};
+constexpr Family l4{
+    .name = "L4",
+    .bootloader_version = 0x31,
+    .write_unit = 8,
+    .flash_size_address = 0x1FFF'75E0,
+    .unique_id_address = 0x1FFF'7590,
+    .ram_size_after_flash_size = false,
+    .system_memory_base = 0x1FFF'0000,
+    .system_memory_bytes = 0x7000,
+    .option_bytes_address = 0x1FFF'7800,
+    .bootloader_ram_bytes = 0x3000,
+    .erase_times = g0_g4_l4_erase,
+    .mass_erase_time = milliseconds(22),
+    .program_time = microseconds(82),
+};
 constexpr Family wb{
-    "WB",   0x31,        8,      0x1FFF'75E0, 0x1FFF'7590,      false,           0x1FFF'0000,
-    0x7000, 0x1FFF'8000, 0x4000, wb_erase,    milliseconds(22), microseconds(82)};
+    .name = "WB",
+    .bootloader_version = 0x31,
+    .write_unit = 8,
+    .flash_size_address = 0x1FFF'75E0,
+    .unique_id_address = 0x1FFF'7590,
+    .ram_size_after_flash_size = false,
+    .system_memory_base = 0x1FFF'0000,
+    .system_memory_bytes = 0x7000,
+    .option_bytes_address = 0x1FFF'8000,
+    .bootloader_ram_bytes = 0x4000,
+    .erase_times = wb_erase,
+    .mass_erase_time = milliseconds(22),
+    .program_time = microseconds(82),
+};
 
 constexpr std::array f4_1m{UnitRun{16 * kib, 4}, UnitRun{64 * kib, 1}, UnitRun{128 * kib, 7}};
 constexpr std::array f2_128k{UnitRun{16 * kib, 4}, UnitRun{64 * kib, 1}};

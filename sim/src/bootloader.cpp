@@ -60,6 +60,32 @@ std::string hex32(std::uint32_t value) {
 
 }  // namespace
 
+bool command_has_step(std::uint8_t command, RefusedStep::Step step) {
+    using Step = RefusedStep::Step;
+    switch (command) {
+        case sync_byte:
+        case get:
+        case get_version:
+        case get_id:
+        case write_unprotect:
+        case readout_protect:
+        case readout_unprotect:
+            return step == Step::command;
+        case read_memory:
+            return step != Step::data;
+        case go:
+            return step == Step::command || step == Step::address;
+        case write_memory:
+            return step != Step::length;
+        case erase:
+        case extended_erase:
+        case write_protect:
+            return step == Step::command || step == Step::data;
+        default:
+            return false;
+    }
+}
+
 std::string command_name(std::uint8_t command) {
     switch (command) {
         case get:
@@ -114,6 +140,12 @@ std::vector<Reply> Bootloader::feed(std::uint8_t byte) {
             address_ = 0;
             length_.reset();
             has_address_ = false;
+            faults_.command_taken(sync_byte);
+            if (faults_.refuse_step(RefusedStep::Step::command)) {
+                auto replies = refuse("refused (fault)");
+                state_ = State::wait_sync;
+                return replies;
+            }
             std::vector<Reply> replies;
             if (accept(replies, State::wait_command, 0)) {
                 replies.back().record = finish({}, true, "").record;
@@ -133,6 +165,7 @@ std::vector<Reply> Bootloader::feed(std::uint8_t byte) {
             if (byte != static_cast<std::uint8_t>(command_ ^ 0xFF)) {
                 return refuse("bad complement");
             }
+            faults_.command_taken(command_);
             return on_command();
         default:
             break;
@@ -193,7 +226,7 @@ std::vector<Reply> Bootloader::on_command() {
         reply.then = Reply::Then::reset;
         return {reply};
     }
-    if (faults_.refuse_command(command_)) {
+    if (faults_.refuse_command(command_) || faults_.refuse_step(RefusedStep::Step::command)) {
         return refuse("refused (fault)");
     }
     const bool protected_chip = memory_.readout_protected();
@@ -298,6 +331,9 @@ std::vector<Reply> Bootloader::on_address() {
         return refuse("bad address checksum");
     }
     const Area area = memory_.area_of(address_, 1);
+    if (faults_.refuse_step(RefusedStep::Step::address)) {
+        return refuse("refused (fault)");
+    }
     std::vector<Reply> replies;
     switch (command_) {
         case read_memory:
@@ -344,7 +380,7 @@ std::vector<Reply> Bootloader::on_read_length() {
     if (!data) {
         return refuse("range not readable");
     }
-    if (faults_.refuse_reply()) {
+    if (faults_.refuse_step(RefusedStep::Step::length) || faults_.refuse_reply()) {
         return refuse("refused (fault)");
     }
     std::vector<std::uint8_t> bytes{ack};
@@ -363,7 +399,7 @@ std::vector<Reply> Bootloader::on_write_data() {
     if (area == Area::none || area != memory_.area_of(address_, 1)) {
         return refuse("range not writable");
     }
-    if (faults_.refuse_reply()) {
+    if (faults_.refuse_step(RefusedStep::Step::data) || faults_.refuse_reply()) {
         return refuse("refused (fault)");
     }
     if (area == Area::ram) {
@@ -401,7 +437,7 @@ std::vector<Reply> Bootloader::on_global_erase() {
     if (buffer_[0] != 0x00) {
         return refuse("bad mass erase checksum");
     }
-    if (faults_.refuse_reply()) {
+    if (faults_.refuse_step(RefusedStep::Step::data) || faults_.refuse_reply()) {
         return refuse("refused (fault)");
     }
     // As with writes, protected sectors are skipped without an error.
@@ -425,7 +461,7 @@ std::vector<Reply> Bootloader::on_page_erase() {
             return refuse("page out of range");
         }
     }
-    if (faults_.refuse_reply()) {
+    if (faults_.refuse_step(RefusedStep::Step::data) || faults_.refuse_reply()) {
         return refuse("refused (fault)");
     }
     std::uint32_t erased = 0;
@@ -461,7 +497,7 @@ std::vector<Reply> Bootloader::on_special_erase() {
         return refuse(code == erase_bank1 || code == erase_bank2 ? "no second bank"
                                                                  : "reserved erase code");
     }
-    if (faults_.refuse_reply()) {
+    if (faults_.refuse_step(RefusedStep::Step::data) || faults_.refuse_reply()) {
         return refuse("refused (fault)");
     }
     const std::uint32_t bank = code == erase_bank2 ? 1 : 0;
@@ -497,7 +533,7 @@ std::vector<Reply> Bootloader::on_extended_erase() {
     }
     address_ = flash_base + units[pages[0]].offset;
     has_address_ = true;
-    if (faults_.refuse_reply()) {
+    if (faults_.refuse_step(RefusedStep::Step::data) || faults_.refuse_reply()) {
         return refuse("refused (fault)");
     }
     std::vector<std::uint32_t> erased;
@@ -525,7 +561,7 @@ std::vector<Reply> Bootloader::on_protect() {
         }
         wrp &= ~(1u << sector);
     }
-    if (faults_.refuse_reply()) {
+    if (faults_.refuse_step(RefusedStep::Step::data) || faults_.refuse_reply()) {
         return refuse("refused (fault)");
     }
     memory_.set_write_protection(wrp);

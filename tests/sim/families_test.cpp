@@ -3,6 +3,7 @@
 // sector numbers and the special codes, and whole-unit programming.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "memory.hpp"
@@ -290,6 +291,63 @@ TEST(FamilyTiming, SectorsEraseInTheirOwnTimes) {
         const TimePoint done = arrived + c.busy + line.time_for_bytes(1);
         EXPECT_EQ(target.next_output_due(), done);
         EXPECT_EQ(target.take_output(done).bytes, Bytes{ack});
+    }
+}
+
+}  // namespace
+}  // namespace stm32sim::test
+
+namespace stm32sim::test {
+namespace {
+
+// Seeded garbage biased towards command codes, for the Extended Erase
+// parser and the larger write units.
+TEST(FamiliesRobustness, RandomInputLeavesAWorkingMachine) {
+    for (const char* part : {"l053r8", "f407vg", "h743zi"}) {
+        SCOPED_TRACE(part);
+        Target target(bootloader_config(part));
+        std::uint64_t state = 7;
+        auto next = [&] {
+            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+            return static_cast<std::uint8_t>(state >> 56);
+        };
+        const Bytes codes{0x00, 0x01, 0x02, 0x11, 0x21, 0x31, 0x44, 0x63, 0x7F};
+        for (int i = 0; i < 20'000; ++i) {
+            const std::uint8_t pick = next();
+            if (pick < 64) {
+                const std::uint8_t code = codes[pick % codes.size()];
+                talk(target, {code, static_cast<std::uint8_t>(code ^ 0xFF)});
+                if (code != 0x44) {
+                    continue;
+                }
+                // An erase frame, mostly well formed; a short count of garbage
+                // now and then (a long one would swallow the rest of the run).
+                const std::uint8_t kind = next();
+                if (kind < 64) {
+                    talk(target, special(static_cast<std::uint16_t>(0xFFF0 | (kind & 0x0F))));
+                } else if (kind < 224) {
+                    talk(target, page_list({next(), static_cast<std::uint16_t>(next() << 2)}));
+                } else {
+                    talk(target, {static_cast<std::uint8_t>(next() & 0x01), next()});
+                }
+            } else {
+                talk(target, {next()});
+            }
+            if (pick == 255) {
+                target.reset();
+            }
+        }
+        EXPECT_EQ(target.flash().size(), target.product().flash_bytes);
+        const auto log = target.commands();
+        const auto erases = std::ranges::count_if(
+            log, [](const CommandRecord& r) { return r.command == 0x44 && r.length.has_value(); });
+        EXPECT_GT(erases, 10) << "the input reaches the end of Extended Erase";
+        target.reset();
+        talk(target, {0x7F});
+        talk(target, command(0x92));
+        target.reset();
+        EXPECT_EQ(talk(target, Bytes{0x7F} + command(0x01)),
+                  (Bytes{ack, ack, 0x31, 0x00, 0x00, ack}));
     }
 }
 

@@ -64,6 +64,30 @@ void parse_endpoint(const std::string& text, Options& options) {
         static_cast<std::uint16_t>(parse_unsigned(text.substr(colon + 1), "--rfc2217", 65535));
 }
 
+// "f103c8 (default), f103c6, ..." wrapped under the option's description.
+std::string product_names() {
+    std::string text;
+    std::size_t line = 0;
+    for (const stm32sim::Product& product : stm32sim::all_products()) {
+        std::string item(product.name);
+        item += text.empty() ? " (default)" : "";
+        if (!text.empty()) {
+            text += ",";
+            ++line;
+            if (line + item.size() + 1 > 52) {
+                text += "\n                        ";
+                line = 0;
+            } else {
+                text += " ";
+                ++line;
+            }
+        }
+        text += item;
+        line += item.size();
+    }
+    return text;
+}
+
 // CMD:STEP[:N], for instance 0x31:data:3 (the data block of the third Write
 // Memory).
 stm32sim::RefusedStep parse_refused_step(const std::string& text) {
@@ -113,7 +137,8 @@ stm32sim::RefusedStep parse_refused_step(const std::string& text) {
 std::string usage() {
     return R"(usage: chipload-sim (--rfc2217 HOST:PORT | --pty [--link PATH] [--baud N]) [options]
 
-A simulated STM32F1 with its USART bootloader (AN3155) and flash.
+A simulated STM32 (F0, F1, F2, F3, F4, F7, G0, G4, H7, L0, L1, L4 or WB) with
+its USART bootloader (AN3155) and flash.
 
 transports:
   --rfc2217 HOST:PORT   serve RFC 2217 clients in turn (port 0: any free port);
@@ -124,8 +149,8 @@ transports:
   --link PATH           pty: also make PATH a symlink to it
   --baud N              pty: line rate for pacing (8E1), default 115200
 chip:
-  --product NAME        f103c8 (default), f103c6, f103cb, f103rb, f103rc,
-                        f103rd, f103re, f100rb
+  --product NAME        )" +
+           product_names() + R"(
   --timing real|none    real (default): line-rate pacing and datasheet flash
                         times; none: answer at once
   --image FILE          raw binary loaded into flash at 0x08000000

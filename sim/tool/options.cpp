@@ -162,8 +162,9 @@ chip:
   --run greeting|qemu   what a program in flash does once the chip boots from
                         flash (BOOT0 low at reset, or Go): greeting (default)
                         sends --greeting; qemu runs it on qemu-system-arm
-                        (-M stm32vldiscovery for f100rb), its USART1 bridged to
-                        the line both ways; flash writes by the firmware itself
+                        (f100rb on -M stm32vldiscovery, f205rb on netduino2,
+                        f407vg on netduinoplus2), its USART1 bridged to the
+                        line both ways; flash writes by the firmware itself
                         are not kept; other products keep the greeting
   --boot0 rts|inverted|high  BOOT0 high when RTS is asserted (default), when
                         it is deasserted, or always (pty: always)

@@ -38,6 +38,16 @@ Bytes program_with_code(std::uint8_t low, std::uint8_t high) {
     return {0x00, 0x20, 0x00, 0x20, 0x09, 0x00, 0x00, 0x08, low, high};
 }
 
+// A board QEMU emulates, as the simulator's product, the example programs'
+// register map, and the bootloader's erase command.
+struct BoardCase {
+    const char* product;
+    const char* map;  // file name suffix of the example programs
+    std::uint8_t erase_command;
+};
+
+constexpr BoardCase f100{"f100rb", "", 0x43};
+
 std::string example_path(const std::string& name) {
 #ifdef CHIPLOAD_FIRMWARE_DIR
     return std::string(CHIPLOAD_FIRMWARE_DIR) + "/" + name + ".bin";
@@ -95,14 +105,15 @@ bool tools_missing(std::string& why) {
 #endif
 }
 
-class Emulator : public ::testing::Test {
+class EmulatorSession : public ::testing::Test {
   protected:
-    void SetUp() override {
+    void start(const BoardCase& board) {
         if (std::string why; tools_missing(why)) {
             GTEST_SKIP() << why;
         }
+        board_ = board;
         TargetConfig config;
-        config.product = *find_product("f100rb");
+        config.product = *find_product(board.product);
         config.timing = Timing::real;
         config.run_firmware = emulator_launcher(*find_emulator());
         config.log = [this](const std::string& line) {
@@ -141,8 +152,16 @@ class Emulator : public ::testing::Test {
         ASSERT_EQ(client_->receive(count, 5s).data, Bytes(count, ack));
     }
 
-    void mass_erase() {
-        client_->send(command(0x43) + Bytes{0xFF, 0x00});
+    Bytes example(const std::string& name) const {
+        return stm32sim::test::example(name + board_.map);
+    }
+
+    // Page or sector 0, where the programs live: one count, one number and
+    // the checksum, all zero (one-byte fields for Erase, two-byte ones for
+    // Extended Erase).
+    void erase_first_unit() {
+        const std::size_t width = board_.erase_command == 0x44 ? 2 : 1;
+        client_->send(command(board_.erase_command) + Bytes(2 * width + 1, 0x00));
         expect_acks(2);
     }
 
@@ -186,7 +205,7 @@ class Emulator : public ::testing::Test {
 
     void flash_and_go(const Bytes& image) {
         enter_bootloader();
-        mass_erase();
+        erase_first_unit();
         write_flash(image);
         go();
     }
@@ -201,6 +220,7 @@ class Emulator : public ::testing::Test {
         return got;
     }
 
+    BoardCase board_ = f100;
     std::unique_ptr<Target> target_;
     std::unique_ptr<Rfc2217Server> server_;
     std::unique_ptr<Rfc2217Client> client_;
@@ -208,7 +228,22 @@ class Emulator : public ::testing::Test {
     std::string log_;
 };
 
-TEST_F(Emulator, TheLineShowsWhatTheFlashedProgramPrints) {
+class EmulatedBoard : public EmulatorSession, public ::testing::WithParamInterface<BoardCase> {
+  protected:
+    void SetUp() override { start(GetParam()); }
+};
+
+class Emulator : public EmulatorSession {
+  protected:
+    void SetUp() override { start(f100); }
+};
+
+INSTANTIATE_TEST_SUITE_P(QemuBoards, EmulatedBoard,
+                         ::testing::Values(f100, BoardCase{"f205rb", "_f2f4", 0x44},
+                                           BoardCase{"f407vg", "_f2f4", 0x44}),
+                         [](const auto& board) { return std::string(board.param.product); });
+
+TEST_P(EmulatedBoard, TheLineShowsWhatTheFlashedProgramPrints) {
     flash_and_go(example("hello"));
     EXPECT_NE(read_until(greeting).find(greeting), std::string::npos) << log();
 
@@ -218,7 +253,7 @@ TEST_F(Emulator, TheLineShowsWhatTheFlashedProgramPrints) {
     EXPECT_EQ(got.find("Hello"), std::string::npos) << "the first program still talks: " << got;
 }
 
-TEST_F(Emulator, TheEchoProgramSendsBackWhatTheHostSends) {
+TEST_P(EmulatedBoard, TheEchoProgramSendsBackWhatTheHostSends) {
     flash_and_go(example("echo"));
     ASSERT_NE(read_until("Echo ready\r\n").find("Echo ready\r\n"), std::string::npos) << log();
     const Bytes sent{'p', 'i', 'n', 'g', ' ', 0x00, 0x7F, 0xFF, '\r', '\n'};

@@ -27,6 +27,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTimer>
 #endif
 
@@ -174,6 +175,8 @@ std::optional<std::vector<unsigned char>> ShownBytes(const std::vector<std::stri
 struct PopupDesk {
     std::function<void(const std::string& path)> answerFileWith;
     std::function<bool(const std::string& message)> shown;
+    // The program's greeting is in the terminal (the window takes its picture).
+    std::function<void()> greetingShown = [] {};
 };
 
 int IntValue(int panel, int control) {
@@ -348,6 +351,7 @@ class Operator {
                      10s)) {
             return "the program's greeting did not arrive";
         }
+        desk_.greetingShown();
         Say(std::string("terminal: ") + kGreeting);
         return "";
     }
@@ -423,12 +427,16 @@ namespace {
 
 // Answers the window's dialogs as the operator would (the file dialog with
 // the path asked for, every other dialog with its first button) and, while
-// the completion pop-up of programming is up, saves a picture of the window.
+// the completion pop-up of programming is up, saves a picture of the window;
+// once the program's greeting has arrived, a second one of its terminal page.
 class WindowDesk {
   public:
     explicit WindowDesk(std::string screenshot) : screenshot_(std::move(screenshot)) {
         timer_.setInterval(100);
-        QObject::connect(&timer_, &QTimer::timeout, [this] { answerOpenDialog(); });
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            saveTerminalWhenAsked();
+            answerOpenDialog();
+        });
         timer_.start();
     }
 
@@ -441,6 +449,17 @@ class WindowDesk {
         desk.shown = [this](const std::string& message) {
             std::lock_guard<std::mutex> lock(mutex_);
             return std::find(answered_.begin(), answered_.end(), message) != answered_.end();
+        };
+        desk.greetingShown = [this] {
+            if (screenshot_.empty()) {
+                return;
+            }
+            terminalShot_ = TerminalShot::wanted;
+            const auto end = std::chrono::steady_clock::now() + 10s;
+            while (terminalShot_ == TerminalShot::wanted &&
+                   std::chrono::steady_clock::now() < end) {
+                std::this_thread::sleep_for(20ms);
+            }
         };
         return desk;
     }
@@ -457,6 +476,32 @@ class WindowDesk {
             }
         }
         return largest;
+    }
+
+    // programmed.png -> programmed-terminal.png
+    std::string terminalPicture() const {
+        std::filesystem::path path(screenshot_);
+        return (path.parent_path() /
+                (path.stem().string() + "-terminal" + path.extension().string()))
+            .string();
+    }
+
+    void saveTerminalWhenAsked() {
+        if (terminalShot_ != TerminalShot::wanted) {
+            return;
+        }
+        QWidget* window = MainWindow();
+        bool saved = false;
+        if (window != nullptr) {
+            for (auto* tabs : window->findChildren<QTabWidget*>()) {
+                if (tabs->count() == 3) {
+                    tabs->setCurrentIndex(1);  // the serial terminal page
+                }
+            }
+            saved = window->grab().save(QString::fromStdString(terminalPicture()));
+        }
+        Say(saved ? "terminal saved as " + terminalPicture() : "the terminal could not be saved");
+        terminalShot_ = TerminalShot::done;
     }
 
     void answerOpenDialog() {
@@ -492,6 +537,8 @@ class WindowDesk {
     std::string file_;
     std::vector<std::string> answered_;
     bool saved_ = false;
+    enum class TerminalShot { none, wanted, done };
+    std::atomic<TerminalShot> terminalShot_{TerminalShot::none};
 };
 
 }  // namespace

@@ -84,7 +84,7 @@ bool Rfc2217Session::to_client(TimePoint now, std::vector<std::uint8_t>& out) {
 void Rfc2217Session::end(TimePoint now) {
     target_.set_rts(false, now);
     target_.set_dtr(false, now);
-    target_.stop_firmware();  // an emulator nobody hears only burns a core
+    target_.stop_firmware();  // nobody is left to hear it
 }
 
 void Rfc2217Session::on_com_port(const Subnegotiation& sub, TimePoint now,

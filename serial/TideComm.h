@@ -69,8 +69,8 @@ void TideComm_Init(void);
 // thread that cannot be created undoes the open and reports -7 (the event/resource code).
 int TideComm_Open(int port);
 int TideComm_PortOpen(int port, int flag);
-// On an open port: reports -1 and changes nothing. An input length of half the receive ring or
-// more is kept out as one below 1 is: the previous length stays.
+// On an open port: reports -1 and changes nothing. An input length the receive ring cannot
+// frame (inBufferSize - 1 or more) is kept out as one below 1 is: the previous length stays.
 int TideComm_OpenConfig(int port, int baudRate, int parity, int byteSize, int stopBits,
                         int inputLen, int outputLen, int inputMode);
 // Never blocks longer than about three seconds: a port thread that has not ended 1000 ms after
@@ -172,8 +172,8 @@ int TideComm_SetReceiveCount(int port, int n);
 // a call queued before its port closes still runs after the close.
 
 int TideComm_InstallOnCommCallback(int index, TideCommEventCallback function);
-// 1, changing nothing, when the minimum input length would raise the input length to half the
-// receive ring or more.
+// 1, changing nothing, when the minimum input length would raise the input length to one the
+// receive ring cannot frame (inBufferSize - 1 or more).
 int TideComm_InstallReceiveCallback(int index, int startChar, int endChar, int frameLength,
                                     int minimumInputLen, TideCommEventCallback function);
 int TideComm_InstallReceiveErrorCallback(int index, TideCommEventCallback function);

@@ -12,7 +12,7 @@ TideCommPortRecord* ClosedRecord(int port) {
 }  // namespace
 
 bool TideCommInputLenFits(const TideCommPortRecord* record, int n) {
-    return n > 0 && n < record->inBufferSize / 2;
+    return n > 0 && n < record->inBufferSize - 1;
 }
 
 int TideComm_SetInputMode(int port, int mode) {
@@ -33,7 +33,7 @@ int TideComm_GetInputMode(int port, int* out) {
 
 int TideComm_SetInputLen(int port, int n) {
     TideCommPortRecord* record = ClosedRecord(port);
-    if (record == nullptr || !TideCommInputLenFits(record, n)) {
+    if (record == nullptr || n <= 0 || n >= record->inBufferSize / 2) {
         return 1;
     }
     record->inputLen = n;

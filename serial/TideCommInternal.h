@@ -3,8 +3,8 @@
 
 #include "TideComm.h"
 
-// Whether n can be the input length: at least 1 and below half the receive ring, so that a
-// frame of that length always fits in the ring beside the bytes that follow it.
+// Whether the receive ring can frame an input length of n: a frame is cut only once a byte
+// after it has come, so n + 1 bytes must fit in the ring (which holds inBufferSize - 1).
 bool TideCommInputLenFits(const TideCommPortRecord* record, int n);
 
 // Thread bodies; the argument is the port record. Each one's last act is to take itself off

@@ -220,7 +220,7 @@ int TideComm_OpenConfig(int port, int baudRate, int parity, int byteSize, int st
         // from the configuration it was opened with.
         return TideComm_Open(port);
     }
-    if (inputLen > 0 && TideCommInputLenFits(r, inputLen)) {
+    if (TideCommInputLenFits(r, inputLen)) {
         r->inputLen = inputLen;
     }
     if (outputLen > 0) {

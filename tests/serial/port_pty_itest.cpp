@@ -326,17 +326,18 @@ TEST_F(PortPtyTest, APortReopensOnlyOnceItsAbandonedThreadHasEnded) {
     EXPECT_EQ(Frames(), std::vector<std::string>{"fresh"});
 }
 
-// With a fixed frame length a frame as long as half the receive ring could never be cut.
-TEST_F(PortPtyTest, AnInputLengthOfHalfTheRingOrMoreIsRefused) {
+// A frame is cut only once a byte after it has come: with a fixed frame length an input length
+// the ring cannot hold with one byte more would never be delivered.
+TEST_F(PortPtyTest, AnInputLengthTheRingCannotFrameIsRefused) {
     ASSERT_EQ(TideComm_SetInBuffersize(kPort, 1024), 0);
     const int before = TideComm_GetInputLen(kPort);
-    EXPECT_EQ(TideComm_InstallReceiveCallback(kPort, '$', '*', 8, 512, TakeFrame), 1);
+    EXPECT_EQ(TideComm_InstallReceiveCallback(kPort, '$', '*', 8, 1023, TakeFrame), 1);
     EXPECT_EQ(TideComm_GetInputLen(kPort), before);
-    ASSERT_EQ(TideComm_InstallReceiveCallback(kPort, '$', '*', 8, 511, TakeFrame), 0);
-    EXPECT_EQ(TideComm_GetInputLen(kPort), 511);
+    ASSERT_EQ(TideComm_InstallReceiveCallback(kPort, '$', '*', 8, 1022, TakeFrame), 0);
+    EXPECT_EQ(TideComm_GetInputLen(kPort), 1022);
     ASSERT_EQ(TideComm_OpenConfig(kPort, 115200, 0, 8, 0, 1024, 64, 1), 0)
         << "opens with the length it had";
-    EXPECT_EQ(TideComm_GetInputLen(kPort), 511);
+    EXPECT_EQ(TideComm_GetInputLen(kPort), 1022);
     pty_.write("$123456*");
     ASSERT_TRUE(WaitForFrames(1));
     EXPECT_EQ(Frames(), std::vector<std::string>{"$123456*"});

@@ -1,6 +1,6 @@
 // Input settings that steer the receive framing. Those that size buffers are refused while the
 // port is open: the buffers are sized from them at open.
-#include "TideComm.h"
+#include "TideCommInternal.h"
 
 namespace {
 
@@ -10,6 +10,10 @@ TideCommPortRecord* ClosedRecord(int port) {
 }
 
 }  // namespace
+
+bool TideCommInputLenFits(const TideCommPortRecord* record, int n) {
+    return n > 0 && n < record->inBufferSize - 1;
+}
 
 int TideComm_SetInputMode(int port, int mode) {
     TideCommPortRecord* record = TideComm_GetStructPtr(port);

@@ -3,7 +3,12 @@
 
 #include "TideComm.h"
 
-// Thread bodies; the argument is the port record.
+// Whether the receive ring can frame an input length of n: a frame is cut only once a byte
+// after it has come, so n + 1 bytes must fit in the ring (which holds inBufferSize - 1).
+bool TideCommInputLenFits(const TideCommPortRecord* record, int n);
+
+// Thread bodies; the argument is the port record. Each one's last act is to take itself off
+// the record's liveThreads.
 DWORD WINAPI ReadThreadCallBack(LPVOID parameter);
 DWORD WINAPI WriteThreadCallBack(LPVOID parameter);
 DWORD WINAPI TideCommThreadCallBack(LPVOID parameter);

@@ -52,6 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         config.faults.refuse_fraction = 0.25;
         config.faults.split_pieces = 3;
     }
+    if ((data[0] & 0x40) != 0) {
+        // The data step of the second Write Memory or Erase, whichever the input reaches.
+        const std::uint8_t command = (data[0] & 0x20) != 0 ? 0x43 : 0x31;
+        config.faults.refuse_step = RefusedStep{command, RefusedStep::Step::data, 2};
+    }
     Target chip(config);
     // Programmed words in the first pages, so that writes over data are tried too.
     std::vector<std::uint8_t> pattern(2 * product.page_bytes);

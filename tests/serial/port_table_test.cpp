@@ -135,10 +135,10 @@ TEST_F(PortTableTest, ReceiveInstallFiltersCharactersAndOnlyRaisesTheInputLength
     EXPECT_EQ(TideComm[3].startChar, -1);
     EXPECT_EQ(TideComm[3].inputLen, 64);
 
-    TideComm_InstallReceiveCallback(3, 2, 3, 0, 4096, Record<Callback::Receive>);
-    EXPECT_EQ(TideComm[3].inputLen, 4096);
+    TideComm_InstallReceiveCallback(3, 2, 3, 0, 1024, Record<Callback::Receive>);
+    EXPECT_EQ(TideComm[3].inputLen, 1024);
     TideComm_InstallReceiveCallback(3, 2, 3, 0, 32, Record<Callback::Receive>);
-    EXPECT_EQ(TideComm[3].inputLen, 4096) << "never lowered";
+    EXPECT_EQ(TideComm[3].inputLen, 1024) << "never lowered";
     EXPECT_EQ(TideComm[3].receiveCallback.load(), &Record<Callback::Receive>);
 }
 

@@ -69,6 +69,8 @@ void TideComm_Init(void);
 // thread that cannot be created undoes the open and reports -7 (the event/resource code).
 int TideComm_Open(int port);
 int TideComm_PortOpen(int port, int flag);
+// On an open port: reports -1 and changes nothing. An input length of half the receive ring or
+// more is kept out as one below 1 is: the previous length stays.
 int TideComm_OpenConfig(int port, int baudRate, int parity, int byteSize, int stopBits,
                         int inputLen, int outputLen, int inputMode);
 // Never blocks longer than about three seconds: a port thread that has not ended 1000 ms after
@@ -157,6 +159,9 @@ int TideComm_InputBuffer(int port, char** data, int* length);
 // Copies the waiting frame (string-copy semantics) and releases it.
 int TideComm_Input(int port, char* destination, int* length);
 int TideComm_GetInBufferCount(int port, int* out);
+// Releases the frame taken with TideComm_InputBuffer and lets the framing go on. A frame that
+// was announced but not yet taken stays: a release that follows a take finding nothing (the
+// receive callback releases frame or not) must not discard a frame that came in between.
 int TideComm_ClearInBufferCount(int port);
 int TideComm_GetReceiveCount(int port);
 int TideComm_SetReceiveCount(int port, int n);
@@ -167,6 +172,8 @@ int TideComm_SetReceiveCount(int port, int n);
 // a call queued before its port closes still runs after the close.
 
 int TideComm_InstallOnCommCallback(int index, TideCommEventCallback function);
+// 1, changing nothing, when the minimum input length would raise the input length to half the
+// receive ring or more.
 int TideComm_InstallReceiveCallback(int index, int startChar, int endChar, int frameLength,
                                     int minimumInputLen, TideCommEventCallback function);
 int TideComm_InstallReceiveErrorCallback(int index, TideCommEventCallback function);

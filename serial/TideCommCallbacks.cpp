@@ -1,6 +1,6 @@
 // The callback registry: install operations, invokers, the ready-made OnComm callback and the
 // event queries.
-#include "TideComm.h"
+#include "TideCommInternal.h"
 
 static TideCommPortRecord* Slot(int index) {
     return TideComm_GetSystemStructPtr(index);
@@ -25,13 +25,19 @@ int TideComm_InstallReceiveCallback(int index, int startChar, int endChar, int f
     if (record == nullptr || function == nullptr) {
         return 1;
     }
+    const bool raisesInputLen =
+        minimumInputLen != 0 && static_cast<unsigned>(startChar) <= 255u &&
+        static_cast<unsigned>(endChar) <= 255u &&
+        static_cast<unsigned>(minimumInputLen) > static_cast<unsigned>(record->inputLen.load());
+    if (raisesInputLen && !TideCommInputLenFits(record, minimumInputLen)) {
+        return 1;
+    }
     // Compared as unsigned so that every negative value means "none".
     record->startChar = static_cast<unsigned>(startChar) <= 255u ? startChar : -1;
     record->startIndex = -1;
     record->endChar = static_cast<unsigned>(endChar) <= 255u ? endChar : -1;
     record->frameLength = frameLength;
-    if (minimumInputLen != 0 && record->startChar >= 0 && record->endChar >= 0 &&
-        static_cast<unsigned>(minimumInputLen) > static_cast<unsigned>(record->inputLen.load())) {
+    if (raisesInputLen) {
         record->inputLen = minimumInputLen;
     }
     record->endIndex = -1;

@@ -130,5 +130,6 @@ DWORD WINAPI TideCommThreadCallBack(LPVOID parameter) {
         }
         TideCommDispatchMessage(record, msg);
     }
+    record->liveThreads.fetch_sub(1, std::memory_order_release);
     return 0;
 }

@@ -8,6 +8,15 @@ TideCommPortRecord* OpenRecord(int port) {
     return record != nullptr && record->commHandle != nullptr ? record : nullptr;
 }
 
+// Marks the waiting frame as taken (a negative count) and gives its length; 0 when none waits.
+int TakeFrame(TideCommPortRecord* record) {
+    int count = record->frameCount.load(std::memory_order_acquire);
+    while (count > 0 &&
+           !record->frameCount.compare_exchange_weak(count, -count, std::memory_order_acquire)) {
+    }
+    return count < 0 ? -count : count;
+}
+
 }  // namespace
 
 int TideComm_InputBuffer(int port, char** data, int* length) {
@@ -15,7 +24,7 @@ int TideComm_InputBuffer(int port, char** data, int* length) {
     if (record == nullptr) {
         return 1;
     }
-    const int count = record->frameCount.load(std::memory_order_acquire);
+    const int count = TakeFrame(record);
     if (count == 0) {
         return 1;
     }
@@ -32,8 +41,7 @@ int TideComm_Input(int port, char* destination, int* length) {
     if (record == nullptr) {
         return 1;
     }
-    const int count =
-        record->commHandle != nullptr ? record->frameCount.load(std::memory_order_acquire) : 0;
+    const int count = record->commHandle != nullptr ? TakeFrame(record) : 0;
     if (count == 0) {
         TideComm_ClearInBufferCount(port);
         return 1;
@@ -55,7 +63,8 @@ int TideComm_GetInBufferCount(int port, int* out) {
     if (record == nullptr) {
         return 1;
     }
-    *out = record->frameCount.load(std::memory_order_acquire);
+    const int count = record->frameCount.load(std::memory_order_acquire);
+    *out = count < 0 ? -count : count;
     return 0;
 }
 
@@ -64,7 +73,10 @@ int TideComm_ClearInBufferCount(int port) {
     if (record == nullptr) {
         return 1;
     }
-    record->frameCount.store(0, std::memory_order_release);
+    int taken = record->frameCount.load(std::memory_order_relaxed);
+    if (taken < 0) {
+        record->frameCount.compare_exchange_strong(taken, 0, std::memory_order_release);
+    }
     int result = 1;
     if (TideCommPostDispatch(record, TIDECOMM_MSG_RESUME_FRAMING, static_cast<WPARAM>(port),
                              reinterpret_cast<LPARAM>(record))) {

@@ -1,6 +1,6 @@
 // Input settings that steer the receive framing. Those that size buffers are refused while the
 // port is open: the buffers are sized from them at open.
-#include "TideComm.h"
+#include "TideCommInternal.h"
 
 namespace {
 
@@ -10,6 +10,10 @@ TideCommPortRecord* ClosedRecord(int port) {
 }
 
 }  // namespace
+
+bool TideCommInputLenFits(const TideCommPortRecord* record, int n) {
+    return n > 0 && n < record->inBufferSize / 2;
+}
 
 int TideComm_SetInputMode(int port, int mode) {
     TideCommPortRecord* record = TideComm_GetStructPtr(port);
@@ -29,7 +33,7 @@ int TideComm_GetInputMode(int port, int* out) {
 
 int TideComm_SetInputLen(int port, int n) {
     TideCommPortRecord* record = ClosedRecord(port);
-    if (record == nullptr || n <= 0 || n >= record->inBufferSize / 2) {
+    if (record == nullptr || !TideCommInputLenFits(record, n)) {
         return 1;
     }
     record->inputLen = n;

@@ -3,7 +3,12 @@
 
 #include "TideComm.h"
 
-// Thread bodies; the argument is the port record.
+// Whether n can be the input length: at least 1 and below half the receive ring, so that a
+// frame of that length always fits in the ring beside the bytes that follow it.
+bool TideCommInputLenFits(const TideCommPortRecord* record, int n);
+
+// Thread bodies; the argument is the port record. Each one's last act is to take itself off
+// the record's liveThreads.
 DWORD WINAPI ReadThreadCallBack(LPVOID parameter);
 DWORD WINAPI WriteThreadCallBack(LPVOID parameter);
 DWORD WINAPI TideCommThreadCallBack(LPVOID parameter);

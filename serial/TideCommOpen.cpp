@@ -105,6 +105,7 @@ int StartThreads(TideCommPortRecord* r) {
     }
     SetThreadPriority(r->writeThread, THREAD_PRIORITY_HIGHEST);
     SetThreadPriority(r->dispatchThread, THREAD_PRIORITY_HIGHEST);
+    r->liveThreads.store(3, std::memory_order_relaxed);
     r->readThreadRun = 1;
     ResumeThread(r->readThread);
     r->writeThreadRun = 1;
@@ -129,6 +130,11 @@ int TideComm_Open(int port) {
     r->error = 0;
     if (r->commHandle != nullptr) {
         return Fail(r, TIDECOMM_ERR_ALREADY_OPEN);
+    }
+    if (r->liveThreads.load(std::memory_order_acquire) != 0) {
+        // A thread abandoned at the last close still runs on this record: a new session would
+        // share its events, buffers and device fields with it.
+        return Fail(r, TIDECOMM_ERR_STOP_EVENT);
     }
     char name[sizeof r->commName];
     std::snprintf(name, sizeof name, "\\\\.\\COM%d", port);
@@ -209,7 +215,12 @@ int TideComm_OpenConfig(int port, int baudRate, int parity, int byteSize, int st
     if (r == nullptr) {
         return 1;
     }
-    if (inputLen > 0) {
+    if (r->commHandle != nullptr) {
+        // Reports -1 and leaves the open port as it is: its buffers and threads were set up
+        // from the configuration it was opened with.
+        return TideComm_Open(port);
+    }
+    if (inputLen > 0 && TideCommInputLenFits(r, inputLen)) {
         r->inputLen = inputLen;
     }
     if (outputLen > 0) {

@@ -15,6 +15,8 @@
 // bytes behind an index are visible before the index is. frameCount is published the same way:
 // the framing fills frameBuffer and then stores frameCount (release); the application loads it
 // (acquire) before touching the frame, and the release stores 0 before asking for more framing.
+// frameCount is 0 (no frame), n (a frame of n bytes announced) or -n (that frame taken by the
+// application); only a taken frame is released.
 #pragma once
 
 #include <windows.h>
@@ -173,6 +175,7 @@ struct TideCommPortRecord {
     DWORD eventMaskResult;
     DWORD lineErrors;
     std::atomic<int> zeroErrorCount;  // read and write threads both draw on the allowance
+    std::atomic<int> liveThreads;     // port threads still running, abandoned ones included
 
     // Buffers
     char* readBuffer;

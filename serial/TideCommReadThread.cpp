@@ -5,14 +5,19 @@
 
 namespace {
 
+// A device call that failed with error 0 and is within the allowance: it started nothing, so
+// it is made again rather than waited for (its event still tells of the call before it).
+bool RetryAfterZeroError(TideCommPortRecord* record) {
+    return GetLastError() == 0 && TideCommUserDebugEvent(record) != 0;
+}
+
 // The common failure classes of a device call made by a port thread: 1 to go on as pending,
 // 0 to stop the step (posting a hang-up request where the failure is a real one).
 int PendingOrStop(TideCommPortRecord* record) {
     switch (GetLastError()) {
         case ERROR_IO_PENDING:
             return 1;
-        case 0:
-            return TideCommUserDebugEvent(record);
+        case 0:  // the allowance is spent
         case ERROR_INVALID_HANDLE:
             return 0;
         default:
@@ -57,6 +62,9 @@ int SetupCommEvent(TideCommPortRecord* record) {
             }
             continue;
         }
+        if (RetryAfterZeroError(record)) {
+            continue;
+        }
         return PendingOrStop(record);
     }
     return 0;
@@ -70,6 +78,9 @@ int SetupReadEvent(TideCommPortRecord* record) {
             if (HandleReadData(record) == 0) {
                 return 0;
             }
+            continue;
+        }
+        if (RetryAfterZeroError(record)) {
             continue;
         }
         return PendingOrStop(record);
@@ -206,5 +217,6 @@ DWORD WINAPI ReadThreadCallBack(LPVOID parameter) {
     if (record->eventOverlapped.hEvent != nullptr) {
         CloseHandle(record->eventOverlapped.hEvent);
     }
+    record->liveThreads.fetch_sub(1, std::memory_order_release);
     return 0;
 }

@@ -14,8 +14,12 @@ int HandleWriteData(TideCommPortRecord* record, const char* data, DWORD length) 
             if (failure == ERROR_INVALID_HANDLE) {
                 return 0;
             }
-            if (failure != ERROR_IO_PENDING &&
-                (failure != 0 || TideCommUserDebugEvent(record) == 0)) {
+            if (failure == 0 && TideCommUserDebugEvent(record) != 0) {
+                // Within the allowance: nothing was written, and the event still tells of the
+                // write before, so the call is made again instead of being waited for.
+                continue;
+            }
+            if (failure != ERROR_IO_PENDING) {
                 TideCommRequestHangupEvent(record);
                 return 0;
             }
@@ -36,6 +40,7 @@ int HandleWriteData(TideCommPortRecord* record, const char* data, DWORD length) 
                 return 0;
             }
         }
+        written = written < length ? written : length;
         length -= written;
         offset += written;
     }
@@ -89,5 +94,6 @@ DWORD WINAPI WriteThreadCallBack(LPVOID parameter) {
     if (record->writeOverlapped.hEvent != nullptr) {
         CloseHandle(record->writeOverlapped.hEvent);
     }
+    record->liveThreads.fetch_sub(1, std::memory_order_release);
     return 0;
 }

@@ -37,6 +37,9 @@ int NoteFramed(int, const char*, int) {
 }
 
 int OnFrame(int port) {
+    char* frame = nullptr;
+    int length = 0;
+    TideComm_InputBuffer(port, &frame, &length);  // only a taken frame is released
     TideComm_ClearInBufferCount(port);
     {
         std::lock_guard lock(received);

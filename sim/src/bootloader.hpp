@@ -33,7 +33,8 @@ class Bootloader {
 
     // Back to waiting for the synchronisation byte (after a reset).
     void restart();
-    bool synchronised() const { return state_ != State::wait_sync; }
+    // Between commands: the next byte would be a command code.
+    bool awaiting_command() const { return state_ == State::wait_command; }
     std::vector<Reply> feed(std::uint8_t byte);
 
   private:

@@ -211,7 +211,9 @@ void Target::State::on_byte(std::uint8_t byte, TimePoint at) {
     }
     const bool idle = config.resync_after_idle && at - last_activity >= *config.resync_after_idle;
     last_activity = std::max(last_activity, at);
-    if (idle && byte == sync_byte && !(mode == Mode::bootloader && !bootloader.synchronised())) {
+    // Inside a command the bootloader takes any byte as the one it awaits,
+    // however late it comes; before synchronisation it needs no help.
+    if (idle && byte == sync_byte && (mode != Mode::bootloader || bootloader.awaiting_command())) {
         log("new session after idle line");
         bootloader.restart();
         mode = Mode::bootloader;

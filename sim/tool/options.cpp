@@ -145,7 +145,7 @@ transports:
                         DTR resets the chip, RTS drives BOOT0
   --pty                 serve a pseudo-terminal; prints its path; starts in the
                         bootloader; a 0x7F after --idle ms of silence starts a
-                        new session
+                        new session, unless it arrives inside a command
   --link PATH           pty: also make PATH a symlink to it
   --baud N              pty: line rate for pacing (8E1), default 115200
 chip:

@@ -282,4 +282,64 @@ TEST_F(PortPtyTest, ACloseAbandonsAThreadThatDoesNotStopInTime) {
     CloseHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
 }
 
+// A frame checker held in the framing keeps its read thread alive past the close: until that
+// thread has ended the port does not open again, as the thread would act on the new session.
+TEST_F(PortPtyTest, APortReopensOnlyOnceItsAbandonedThreadHasEnded) {
+    {
+        std::lock_guard lock(gateMutex);
+        checkerEntered = false;
+        checkerReleased = false;
+    }
+    struct ReleaseGate {
+        ~ReleaseGate() {
+            {
+                std::lock_guard lock(gateMutex);
+                checkerReleased = true;
+            }
+            gateChanged.notify_all();
+        }
+    };
+    const int threadsBefore = serialtest::ThreadCount();
+    TideComm_InstallReceiveCallback(kPort, -1, -1, 0, -1, TakeFrame);
+    TideComm_InstallReceiveCheckCallback(kPort, BlockingCheck, 0);
+    TideComm_SetReadIntervalTimeout(kPort, 1);
+    ASSERT_EQ(TideComm_OpenConfig(kPort, 115200, 0, 8, 0, 512, 512, 1), 0);
+    {
+        ReleaseGate atExit;
+        pty_.write("stuck");
+        {
+            std::unique_lock lock(gateMutex);
+            ASSERT_TRUE(gateChanged.wait_for(lock, std::chrono::seconds(10),
+                                             [] { return checkerEntered; }));
+        }
+        ASSERT_EQ(TideComm_Close(kPort), 0);
+        EXPECT_EQ(TideComm_OpenConfig(kPort, 115200, 0, 8, 0, 512, 512, 1), 1);
+        EXPECT_EQ(TideComm_GetError(kPort), -7);
+        ASSERT_EQ(TideComm_GetPortOpen(kPort), 0);
+    }
+    ASSERT_TRUE(
+        engine_.frontEnd().waitUntil([&] { return serialtest::ThreadCount() == threadsBefore; }));
+    TideComm_InstallReceiveCheckCallback(kPort, nullptr, 0);
+    ASSERT_EQ(TideComm_OpenConfig(kPort, 115200, 0, 8, 0, 512, 512, 1), 0);
+    pty_.write("fresh");
+    ASSERT_TRUE(WaitForFrames(1));
+    EXPECT_EQ(Frames(), std::vector<std::string>{"fresh"});
+}
+
+// With a fixed frame length a frame as long as half the receive ring could never be cut.
+TEST_F(PortPtyTest, AnInputLengthOfHalfTheRingOrMoreIsRefused) {
+    ASSERT_EQ(TideComm_SetInBuffersize(kPort, 1024), 0);
+    const int before = TideComm_GetInputLen(kPort);
+    EXPECT_EQ(TideComm_InstallReceiveCallback(kPort, '$', '*', 8, 512, TakeFrame), 1);
+    EXPECT_EQ(TideComm_GetInputLen(kPort), before);
+    ASSERT_EQ(TideComm_InstallReceiveCallback(kPort, '$', '*', 8, 511, TakeFrame), 0);
+    EXPECT_EQ(TideComm_GetInputLen(kPort), 511);
+    ASSERT_EQ(TideComm_OpenConfig(kPort, 115200, 0, 8, 0, 1024, 64, 1), 0)
+        << "opens with the length it had";
+    EXPECT_EQ(TideComm_GetInputLen(kPort), 511);
+    pty_.write("$123456*");
+    ASSERT_TRUE(WaitForFrames(1));
+    EXPECT_EQ(Frames(), std::vector<std::string>{"$123456*"});
+}
+
 }  // namespace

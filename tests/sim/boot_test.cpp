@@ -154,5 +154,27 @@ TEST(PseudoTerminal, A7FAfterSilenceStartsANewSession) {
     EXPECT_EQ(target.mode(), Mode::bootloader);
 }
 
+// A real bootloader in the middle of a command takes whatever comes next as
+// the awaited byte, however late: only a chip waiting for a command's first
+// byte can be taken to have been reset between two host sessions.
+TEST(PseudoTerminal, A7FAfterSilenceInsideACommandIsTheAwaitedByte) {
+    TargetConfig config = bootloader_config();
+    config.resync_after_idle = 100ms;
+    Target target(config);
+    const TimePoint t = Clock::now();
+    auto at = [&](Duration offset, const Bytes& in) {
+        target.receive(in, t + offset);
+        return target.take_output(t + offset).bytes;
+    };
+    const Bytes data(128, 0x5A);  // its length byte is 0x7F
+    EXPECT_EQ(at(0ms, {0x7F}), Bytes{ack});
+    EXPECT_EQ(at(10ms, command(0x31) + address_frame(0x2000'1000)), (Bytes{ack, ack}));
+    EXPECT_EQ(at(500ms, block(data)), Bytes{ack}) << "the block's length, not a synchronisation";
+    EXPECT_EQ(target.read_memory(0x2000'1000, 128), data);
+    EXPECT_EQ(at(510ms, {0x11}), Bytes{});
+    EXPECT_EQ(at(1000ms, {0x7F}), Bytes{nack}) << "a wrong complement, as a host tool expects";
+    EXPECT_EQ(at(1500ms, {0x7F}), Bytes{ack}) << "waiting for a command again: a new session";
+}
+
 }  // namespace
 }  // namespace stm32sim::test

@@ -141,10 +141,61 @@ class Session(unittest.TestCase):
     def test_bad_command_line(self):
         for args, message in ((["--pty", "--product", "f999"], "unknown product"),
                               (["--product", "f103c8"], "choose a transport"),
-                              (["--pty", "--image", "/nonexistent/image.bin"], "cannot read image")):
+                              (["--pty", "--image", "/nonexistent/image.bin"], "cannot read image"),
+                              (["--pty", "--refuse-step", "0x11:data"], "has no data step"),
+                              (["--pty", "--refuse-step", "0x31:data:0"], "count from 1")):
             proc = subprocess.run([SIM, *args], capture_output=True, timeout=10)
             self.assertNotEqual(proc.returncode, 0, args)
             self.assertIn(message, proc.stderr.decode(), args)
+
+
+class HostTool(unittest.TestCase):
+    """An independent AN3155 tool, started anew for each run, on one pty."""
+
+    CLIENT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "an3155_client.py")
+    IMAGE = bytes(range(256)) * 3 + b"tail of the image"
+
+    def setUp(self):
+        self.image = tempfile.NamedTemporaryFile(suffix=".bin")
+        self.image.write(self.IMAGE)
+        self.image.flush()
+
+    def tearDown(self):
+        self.image.close()
+
+    def run_tool(self, device):
+        return subprocess.run([sys.executable, self.CLIENT, device, self.image.name,
+                               "--timeout", "3", "--parity", "none"],
+                              capture_output=True, timeout=60)
+
+    def runs(self, *sim_args):
+        """Runs the tool twice back to back; returns both results and the
+        simulator's log."""
+        # The idle time is longer than the tool takes to start again, so its
+        # first 0x7F arrives inside the session the first run left behind.
+        sim = Simulator("--pty", "--idle", "1500", *sim_args)
+        try:
+            results = [self.run_tool(sim.endpoint) for _ in range(2)]
+        except BaseException:
+            sim.proc.kill()
+            raise
+        code, log, flash = sim.stop()
+        self.assertEqual(code, 0, log)
+        return results, log, flash
+
+    def test_runs_twice_back_to_back(self):
+        results, log, flash = self.runs()
+        for run, result in enumerate(results, 1):
+            self.assertEqual(result.returncode, 0, f"run {run}: {result.stderr.decode()}\n{log}")
+        self.assertEqual(flash[:len(self.IMAGE) + 3], self.IMAGE + b"\xff" * 3)
+
+    def test_refused_step_fails_one_run_only(self):
+        results, log, flash = self.runs("--refuse-step", "0x31:data:2")
+        self.assertEqual(results[0].returncode, 1)
+        self.assertIn("Write Memory data at 0x08000100: answered 0x1F", results[0].stderr.decode())
+        self.assertEqual(results[1].returncode, 0, results[1].stderr.decode())
+        self.assertIn("Write Memory 0x08000100 256 bytes: NACK (refused (fault))", log)
+        self.assertEqual(flash[:len(self.IMAGE)], self.IMAGE)
 
 
 if __name__ == "__main__":

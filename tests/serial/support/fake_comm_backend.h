@@ -1,11 +1,12 @@
-// A comm device of the test's own making: reads block until woken, writes are recorded chunk
-// by chunk, modem status and line events are raised on demand.
+// A comm device of the test's own making: reads return what the test feeds in, writes are
+// recorded chunk by chunk, modem status and line events are raised on demand.
 #pragma once
 
 #include <comm/comm_backend.h>
 
 #include <atomic>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace serialtest {
@@ -13,10 +14,16 @@ namespace serialtest {
 class FakeCommBackend final : public chipload::win32::comm::CommBackend {
   public:
     struct Shared {
+        Shared();
+        ~Shared();
+        Shared(const Shared&) = delete;
+        Shared& operator=(const Shared&) = delete;
+
         std::mutex mutex;
         std::vector<std::vector<BYTE>> writes;
         std::atomic<DWORD> modemStatus{0};
         chipload::win32::comm::CommEventSink* sink = nullptr;
+        int input[2] = {-1, -1};  // a pipe: the test writes, read() takes
     };
     explicit FakeCommBackend(Shared& shared) : shared_(shared) {}
 
@@ -48,6 +55,8 @@ class FakeDevice {
     // Reports comm events as a device would (EV_ERR with CE_ line errors, EV_CTS, ...).
     void raise(DWORD events, DWORD lineErrors);
     std::vector<std::vector<BYTE>> writes();
+    // Bytes the device receives, as from the line.
+    void feed(const std::string& bytes);
 
   private:
     FakeCommBackend::Shared shared_;

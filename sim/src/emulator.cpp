@@ -23,9 +23,9 @@ struct Board {
     std::uint16_t pid;
     std::string_view machine;
     std::string_view chip;
-    // The core runs at about 1 / 2^shift ns per instruction, held to the
-    // wall clock: the speed of the chip on its reset clock (HSI), so that
-    // delay loops take their real time and an idle core costs no host CPU.
+    // One instruction per 2^shift ns, held to the wall clock: about the
+    // speed of the chip on its reset clock (HSI), so that delay loops take
+    // their real time and a waiting firmware costs little host CPU.
     int icount_shift;
 };
 
@@ -44,7 +44,8 @@ constexpr std::size_t output_limit = 1024;
 constexpr std::size_t input_limit = 64 * 1024;
 // Small socket buffers keep the firmware close behind the paced line.
 constexpr int socket_buffer_bytes = 4096;
-// The emulator gets these descriptors: its USART on stdin and stdout.
+// The flash image's descriptor in the emulator (its USART is on stdin and
+// stdout, its messages on stderr).
 constexpr int image_fd = 3;
 
 const Board* board_for(const Product& product) {

@@ -18,6 +18,7 @@
 #include "link.h"
 #include "protocol.h"
 #include "replies.h"
+#include "reply_assembler.h"
 #include "result.h"
 
 namespace isp {
@@ -91,6 +92,10 @@ class Client {
   private:
     struct Exchange;
     Result<Bytes> exchange(const Exchange& exchange);
+    Status await(ReplyAssembler& reply, std::chrono::milliseconds timeout, Bytes& out);
+    template <class Page, class BuildFrame>
+    Result<void> erasePageList(Command command, std::span<const Page> pages, std::size_t perRequest,
+                               BuildFrame buildFrame);
     bool cancelled() const;
     void reportProgress(std::size_t done, std::size_t total) const;
 

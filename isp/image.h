@@ -4,14 +4,15 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "protocol.h"
 
 namespace isp {
 
-inline constexpr std::uint8_t kErasedByte = 0xFF;
 inline constexpr std::uint32_t kDefaultFlashBase = 0x08000000;
 inline constexpr std::uint32_t kDefaultFlashSize = 128 * 1024;
 
@@ -57,5 +58,17 @@ struct ImageError {
 };
 
 using ImageResult = std::variant<Image, ImageError>;
+
+// Bytes a file gives for one address range; line is where they came from
+// (0 when the format has no lines).
+struct ImageChunk {
+    std::uint64_t address = 0;
+    std::span<const std::uint8_t> bytes;
+    std::size_t line = 0;
+};
+
+// Joins chunks into one image: every byte inside the limits, no byte given
+// twice (the chunk of the later line is the one at fault), at least one byte.
+ImageResult assembleImage(std::vector<ImageChunk> chunks, const FlashLimits& limits);
 
 }  // namespace isp

@@ -34,6 +34,9 @@ inline constexpr std::uint8_t kSyncByte = 0x7F;
 inline constexpr std::uint8_t kAck = 0x79;
 inline constexpr std::uint8_t kNack = 0x1F;
 
+// The value of erased flash, and of padding.
+inline constexpr std::uint8_t kErasedByte = 0xFF;
+
 // Most bytes one Read Memory or Write Memory request carries.
 inline constexpr std::size_t kMaxBlock = 256;
 

@@ -17,11 +17,12 @@ class ReplyAssembler {
     struct Shape {
         // Bytes of the reply's fixed part, leading ACK included.
         std::size_t fixed = 1;
-        // When true, the byte at index countAt of the reply gives the number
-        // of further bytes minus one (Get, Get ID), which follow the fixed
-        // part, and a trailing ACK closes the reply.
+        // When true, the byte at index countAt gives the number of further
+        // bytes minus one, which follow the fixed part (Get, Get ID).
         bool counted = false;
         std::size_t countAt = 1;
+        // A closing ACK follows the rest.
+        bool closingAck = false;
     };
 
     enum class State {
@@ -30,7 +31,7 @@ class ReplyAssembler {
         kComplete,  // reply() is whole
         kRefused,   // the first byte was NACK
         kInvalid,   // the first byte was neither ACK nor NACK, or the closing
-                    // byte of a counted reply was not ACK
+                    // byte was not ACK
     };
 
     // Starts a new reply; forgets any earlier one.
@@ -40,6 +41,8 @@ class ReplyAssembler {
     std::size_t feed(std::span<const std::uint8_t> bytes);
     // How many more bytes the reply needs at least (0 once it ends).
     std::size_t missing() const;
+    // ACK followed by `count` raw bytes (Read Memory's answer to its length).
+    static Shape dataShape(std::size_t count) { return {1 + count, false, 1, false}; }
     void reset();
 
     State state() const { return state_; }
@@ -54,12 +57,12 @@ class ReplyAssembler {
 };
 
 // Shapes of the replies the client awaits.
-inline constexpr ReplyAssembler::Shape kAckShape{1, false, 1};
+inline constexpr ReplyAssembler::Shape kAckShape{1, false, 1, false};
 // ACK, N, version and N command codes, ACK.
-inline constexpr ReplyAssembler::Shape kGetShape{2, true, 1};
-// ACK, version, two option bytes, ACK.
-inline constexpr ReplyAssembler::Shape kGetVersionShape{5, false, 1};
+inline constexpr ReplyAssembler::Shape kGetShape{2, true, 1, true};
+// ACK, version, two option bytes, then the closing ACK.
+inline constexpr ReplyAssembler::Shape kGetVersionShape{4, false, 1, true};
 // ACK, N, N+1 ID bytes, ACK.
-inline constexpr ReplyAssembler::Shape kGetIdShape{2, true, 1};
+inline constexpr ReplyAssembler::Shape kGetIdShape{2, true, 1, true};
 
 }  // namespace isp

@@ -29,8 +29,9 @@ struct Failure {
     Status status = Status::kOk;
     Command command = Command::kSynchronize;
     Phase phase = Phase::kCommand;
-    std::optional<std::uint32_t> address;  // start of the block concerned
-    int attempts = 0;                      // tries made before giving up
+    // Start of the block concerned; for erase requests, their first page.
+    std::optional<std::uint32_t> address;
+    int attempts = 0;  // tries made before giving up
 };
 
 template <class T>

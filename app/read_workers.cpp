@@ -8,6 +8,7 @@
 #include "operator_messages.h"
 #include "panel_handles.h"
 #include "read_exchange.h"
+#include "reply_handlers.h"
 #include "rte.h"
 #include "session.h"
 
@@ -40,6 +41,10 @@ std::uint32_t TakeErased(std::uint32_t /*offset*/, const unsigned char* bytes, s
         std::find_if(bytes, end, [](unsigned char b) { return b != 0xFF; });
     *static_cast<bool*>(context) = firstNotErased != end;
     return static_cast<std::uint32_t>(firstNotErased - bytes);
+}
+
+void ReportNotBlank(void* /*data*/) {
+    NotBlankVerdict();
 }
 
 }  // namespace
@@ -82,7 +87,8 @@ int check_blank_op(void* /*data*/) {
         }
         if (notErased) {
             if (FinishFlashRead(position, generation, true)) {
-                MessagePopup("告警", "芯片不空，请重新擦除！");
+                // Told on the user-interface thread once the block in flight is in.
+                PostDeferredCall(ReportNotBlank, nullptr);
             }
             continue;
         }

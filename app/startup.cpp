@@ -10,6 +10,7 @@
 #include "flash_ops.h"
 #include "panel_handles.h"
 #include "program_image.h"
+#include "reply_timeout.h"
 #include "rte.h"
 #include "session.h"
 
@@ -132,6 +133,7 @@ int MainQuitCb(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
     QuitUserInterface(0);
     StopWorkers();
     DiscardAsyncTimer(TimerID1);
+    DiscardReplyTimer();
     return 0;
 }
 

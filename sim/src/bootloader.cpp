@@ -40,6 +40,31 @@ std::string hex32(std::uint32_t value) {
 
 }  // namespace
 
+bool command_has_step(std::uint8_t command, RefusedStep::Step step) {
+    using Step = RefusedStep::Step;
+    switch (command) {
+        case sync_byte:
+        case get:
+        case get_version:
+        case get_id:
+        case write_unprotect:
+        case readout_protect:
+        case readout_unprotect:
+            return step == Step::command;
+        case read_memory:
+            return step != Step::data;
+        case go:
+            return step == Step::command || step == Step::address;
+        case write_memory:
+            return step != Step::length;
+        case erase:
+        case write_protect:
+            return step == Step::command || step == Step::data;
+        default:
+            return false;
+    }
+}
+
 std::string command_name(std::uint8_t command) {
     switch (command) {
         case get:
@@ -92,6 +117,12 @@ std::vector<Reply> Bootloader::feed(std::uint8_t byte) {
             address_ = 0;
             length_.reset();
             has_address_ = false;
+            faults_.command_taken(sync_byte);
+            if (faults_.refuse_step(RefusedStep::Step::command)) {
+                auto replies = refuse("refused (fault)");
+                state_ = State::wait_sync;
+                return replies;
+            }
             std::vector<Reply> replies;
             if (accept(replies, State::wait_command, 0)) {
                 replies.back().record = finish({}, true, "").record;
@@ -111,6 +142,7 @@ std::vector<Reply> Bootloader::feed(std::uint8_t byte) {
             if (byte != static_cast<std::uint8_t>(command_ ^ 0xFF)) {
                 return refuse("bad complement");
             }
+            faults_.command_taken(command_);
             return on_command();
         default:
             break;
@@ -165,7 +197,7 @@ std::vector<Reply> Bootloader::on_command() {
         reply.then = Reply::Then::reset;
         return {reply};
     }
-    if (faults_.refuse_command(command_)) {
+    if (faults_.refuse_command(command_) || faults_.refuse_step(RefusedStep::Step::command)) {
         return refuse("refused (fault)");
     }
     const bool protected_chip = memory_.readout_protected();
@@ -259,6 +291,9 @@ std::vector<Reply> Bootloader::on_address() {
         return refuse("bad address checksum");
     }
     const Area area = memory_.area_of(address_, 1);
+    if (faults_.refuse_step(RefusedStep::Step::address)) {
+        return refuse("refused (fault)");
+    }
     std::vector<Reply> replies;
     switch (command_) {
         case read_memory:
@@ -304,7 +339,7 @@ std::vector<Reply> Bootloader::on_read_length() {
     if (!data) {
         return refuse("range not readable");
     }
-    if (faults_.refuse_reply()) {
+    if (faults_.refuse_step(RefusedStep::Step::length) || faults_.refuse_reply()) {
         return refuse("refused (fault)");
     }
     std::vector<std::uint8_t> bytes{ack};
@@ -323,7 +358,7 @@ std::vector<Reply> Bootloader::on_write_data() {
     if (area == Area::none || area != memory_.area_of(address_, 1)) {
         return refuse("range not writable");
     }
-    if (faults_.refuse_reply()) {
+    if (faults_.refuse_step(RefusedStep::Step::data) || faults_.refuse_reply()) {
         return refuse("refused (fault)");
     }
     if (area == Area::ram) {
@@ -357,7 +392,7 @@ std::vector<Reply> Bootloader::on_global_erase() {
     if (buffer_[0] != 0x00) {
         return refuse("bad mass erase checksum");
     }
-    if (faults_.refuse_reply()) {
+    if (faults_.refuse_step(RefusedStep::Step::data) || faults_.refuse_reply()) {
         return refuse("refused (fault)");
     }
     // As with writes, protected sectors are skipped without an error.
@@ -381,7 +416,7 @@ std::vector<Reply> Bootloader::on_page_erase() {
             return refuse("page out of range");
         }
     }
-    if (faults_.refuse_reply()) {
+    if (faults_.refuse_step(RefusedStep::Step::data) || faults_.refuse_reply()) {
         return refuse("refused (fault)");
     }
     std::uint32_t erased = 0;
@@ -412,7 +447,7 @@ std::vector<Reply> Bootloader::on_protect() {
         }
         wrp &= ~(1u << sector);
     }
-    if (faults_.refuse_reply()) {
+    if (faults_.refuse_step(RefusedStep::Step::data) || faults_.refuse_reply()) {
         return refuse("refused (fault)");
     }
     memory_.set_write_protection(wrp);

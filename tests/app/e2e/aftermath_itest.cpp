@@ -10,6 +10,8 @@ namespace e2e {
 namespace {
 
 constexpr char kWriteFailed[] = "程序烧写操作失败，请检查boot0引脚并手动复位电路！！！";
+constexpr char kBlockFailed[] = "烧写操作失败，请检查boot0引脚并手动复位电路！！！";
+constexpr char kEraseFailed[] = "擦除操作失败，请检查boot0引脚并手动复位电路！！！";
 constexpr char kErased[] = "FLASH擦除成功！！！";
 constexpr char kNotBlank[] = "芯片不空，请重新擦除！";
 constexpr char kReadDone[] = "Flash读取完成！！！";
@@ -53,14 +55,33 @@ class Aftermath : public Session {
     }
 };
 
-TEST_F(Aftermath, EraseAfterFailedProgrammingOnlyErases) {
+struct FailedRun {
+    const char* name;
     stm32sim::FaultConfig faults;
-    faults.refuse_command = 0x31;
-    start("f103c8", faults);
+    const char* failure;
+};
+
+stm32sim::FaultConfig RefuseStep(std::uint8_t command, stm32sim::RefusedStep::Step step,
+                                 std::uint32_t occurrence) {
+    stm32sim::FaultConfig faults;
+    faults.refuse_step = stm32sim::RefusedStep{command, step, occurrence};
+    return faults;
+}
+
+class AfterFailedRun : public Aftermath, public ::testing::WithParamInterface<FailedRun> {};
+
+// Whatever ended a programming run, the next whole-chip erase only erases.
+TEST_P(AfterFailedRun, ChipEraseOnlyErases) {
+    start("f103c8", GetParam().faults);
     connect();
     loadImage(Pattern(2000));
     app->click(ops, TABOPS_WRITE);
-    ASSERT_TRUE(waitForPopup(kWriteFailed)) << status();
+    ASSERT_TRUE(waitForPopup(GetParam().failure)) << status();
+    ASSERT_TRUE(ui().waitUntil([&] { return ispMode() == 0; }, kLong));
+    if (sysReady() == 0) {  // a refused erase asks for a new connection
+        pressConnect();
+        connect();
+    }
     ASSERT_TRUE(target().load_flash(0x08000000, Pattern(4096, 9)));
     target().clear_commands();
     ui().clearPopups();
@@ -77,6 +98,15 @@ TEST_F(Aftermath, EraseAfterFailedProgrammingOnlyErases) {
     // Only the erase's confirmation was asked.
     EXPECT_EQ(1u, popups().size());
 }
+
+using Step = stm32sim::RefusedStep::Step;
+INSTANTIATE_TEST_SUITE_P(
+    Failures, AfterFailedRun,
+    ::testing::Values(FailedRun{"CommandThrice", {.refuse_command = 0x31}, kWriteFailed},
+                      FailedRun{"Address", RefuseStep(0x31, Step::address, 2), kWriteFailed},
+                      FailedRun{"DataBlock", RefuseStep(0x31, Step::data, 2), kBlockFailed},
+                      FailedRun{"EraseFrame", RefuseStep(0x43, Step::data, 1), kEraseFailed}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(Aftermath, BlankCheckThatFindsDataLeavesTheBootloaderReady) {
     start("f103c8");

@@ -50,6 +50,7 @@ void ReportNotBlank(void* /*data*/) {
 }  // namespace
 
 int read_display(void* /*data*/) {
+    std::uint64_t seen = 0;
     while (Running()) {
         std::uint32_t position = 0;
         std::uint32_t generation = 0;
@@ -57,7 +58,7 @@ int read_display(void* /*data*/) {
         char line[5 + 3 * kLineBytes];
         if (!ConsumeStoredBytes(f_read_start, kLineBytes, kLineBytes, FormatLine, line, &position,
                                 &generation)) {
-            ProcessSystemEvents();
+            WaitForReadWork(&seen);
             continue;
         }
         LogLine(line);
@@ -73,16 +74,17 @@ int read_display(void* /*data*/) {
 }
 
 int check_blank_op(void* /*data*/) {
+    std::uint64_t seen = 0;
     while (Running()) {
         std::uint32_t position = 0;
         std::uint32_t generation = 0;
         bool notErased = false;
         // Bytes that have arrived are tested without pausing; the worker only
-        // yields while it waits for the next block.
+        // sleeps while it waits for the next block.
         if (f_checkblank_rxint_start.load() != 1 ||
             !ConsumeStoredBytes(f_checkblank_start, 1, kBlankChunk, TakeErased, &notErased,
                                 &position, &generation)) {
-            ProcessSystemEvents();
+            WaitForReadWork(&seen);
             continue;
         }
         if (notErased) {

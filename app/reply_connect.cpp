@@ -111,15 +111,16 @@ void ReadBlockArrived(const unsigned char* reply, int length) {
         ParseIdentification(reply + 1);
         return;
     }
+    // Raised before the bytes are stored, which wakes the blank-check worker.
+    if (block == ISP_MAX_BLOCK) {
+        f_checkblank_rxint_start = 1;
+    }
     if (!StoreReadBlock(reply + 1, static_cast<std::uint32_t>(block))) {
         ReadEnded();
         return;
     }
     sub_read_base_addr += block;
     sub_read_byte_number -= block;
-    if (block == ISP_MAX_BLOCK) {
-        f_checkblank_rxint_start = 1;
-    }
     if (sub_read_byte_number.load() > 0) {
         sub_read_mode = 1;
         ISPCmdSend(0x11);

@@ -50,6 +50,7 @@ void StartWorkers() {
 // Both workers run while f_read_iterator <= f_read_len.
 void StopWorkers() {
     f_read_iterator = f_read_len + 1;
+    WakeReadWorkers();
 }
 
 void JoinWorkers() {

@@ -61,6 +61,10 @@ struct FailedRun {
     const char* failure;
 };
 
+void PrintTo(const FailedRun& param, std::ostream* out) {
+    *out << param.name;
+}
+
 stm32sim::FaultConfig RefuseStep(std::uint8_t command, stm32sim::RefusedStep::Step step,
                                  std::uint32_t occurrence) {
     stm32sim::FaultConfig faults;

@@ -15,6 +15,10 @@ struct Part {
     const char* pageLimit;
 };
 
+void PrintTo(const Part& param, std::ostream* out) {
+    *out << param.product;
+}
+
 class Limits : public Session, public ::testing::WithParamInterface<Part> {
   protected:
     void setPages(int first, int last) {

@@ -25,6 +25,10 @@ struct Unanswered {
     const char* logged;  // what the log line names
 };
 
+void PrintTo(const Unanswered& param, std::ostream* out) {
+    *out << param.name;
+}
+
 class Timeouts : public Session, public ::testing::WithParamInterface<Unanswered> {
   protected:
     std::string noAnswerLine() const {

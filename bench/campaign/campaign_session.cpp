@@ -18,6 +18,8 @@ constexpr char kConnectTimeout[] = "目标板响应超时，请检查线路！�
 // The log line of an exchange that got no answer in time.
 constexpr char kNoAnswer[] = "目标板无应答";
 constexpr char kReadMarker[] = "开始分页读取FLASH信息...";
+// A connect whose response timer spoke first gets this long to identify the chip.
+constexpr std::chrono::seconds kLateIdentification{5};
 // Titles of the pop-ups that report a failure.
 constexpr const char* kFailureTitles[] = {"告警", "警告", "警告！！！", "Warning~~~~~~"};
 // "0010:" and 16 bytes as "FF " pairs.
@@ -42,14 +44,16 @@ std::string Operator::failureShown(const std::string& notAFailure) const {
         }
     }
     const std::string status = app_.status();
-    return status == kConnectTimeout ? status : std::string();
+    return status == kConnectTimeout && notAFailure != kConnectTimeout ? status : std::string();
 }
 
 template <typename Predicate>
-Operator::StepEnd Operator::await(Predicate&& succeeded, const std::string& notAFailure) {
+Operator::StepEnd Operator::await(Predicate&& succeeded, const std::string& notAFailure,
+                                  std::chrono::milliseconds bound) {
     StepEnd end;
     const bool ended =
-        ui_.waitUntil([&] { return succeeded() || !failureShown(notAFailure).empty(); }, bound_);
+        ui_.waitUntil([&] { return succeeded() || !failureShown(notAFailure).empty(); },
+                      bound.count() == 0 ? bound_ : bound);
     if (!ended) {
         return end;
     }
@@ -87,7 +91,19 @@ Operator::StepEnd Operator::connect() {
     startStep();
     ui_.setValue(app_.panels().ops, TABOPS_CHIP, 0);
     app_.click(app_.panels().main, PANEL_CONNECT);
-    return await([&] { return ui_.intValue(app_.panels().ops, TABOPS_CHIP) != 0; });
+    const auto identified = [&] { return ui_.intValue(app_.panels().ops, TABOPS_CHIP) != 0; };
+    const StepEnd end = await(identified);
+    if (end.how != Ended::failure || end.message != kConnectTimeout) {
+        return end;
+    }
+    // The response timer ticks at most 2 s after connect, at times before the
+    // first reply could come; a late reply still identifies the chip.
+    const StepEnd late = await(identified, kConnectTimeout, kLateIdentification);
+    if (late.how == Ended::success) {
+        lateIdentifications_++;
+        return late;
+    }
+    return late.how == Ended::hang ? end : late;
 }
 
 void Operator::disconnect() {

@@ -36,6 +36,9 @@ class Operator {
     SessionResult run(Board& board, const SessionPlan& plan);
     // Connect to a board, then disconnect; true when the chip was identified.
     bool connectWorks();
+    // Connects whose response timer reported a time-out before the
+    // identification, which then completed.
+    int lateIdentifications() const { return lateIdentifications_; }
 
   private:
     enum class Ended { success, failure, hang };
@@ -43,8 +46,10 @@ class Operator {
         Ended how = Ended::hang;
         std::string message;
     };
+    // Waits for success or a failure message, within `bound` (0: the step bound).
     template <typename Predicate>
-    StepEnd await(Predicate&& succeeded, const std::string& notAFailure = {});
+    StepEnd await(Predicate&& succeeded, const std::string& notAFailure = {},
+                  std::chrono::milliseconds bound = {});
     std::string failureShown(const std::string& notAFailure) const;
     bool step(const char* name, StepEnd end, SessionResult& result) const;
     void startStep();
@@ -56,6 +61,7 @@ class Operator {
     rte::Headless& ui_;
     std::chrono::milliseconds bound_;
     std::string imagePath_;
+    int lateIdentifications_ = 0;
 };
 
 }  // namespace campaign

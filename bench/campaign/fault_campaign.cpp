@@ -107,6 +107,7 @@ struct Tally {
     int reconnectChecks = 0;
     int reconnectsWorked = 0;
     int successesWithImage = 0;
+    int lateIdentifications = 0;
     std::map<std::string, int> transports;
     std::map<std::string, int> causes;
 };
@@ -129,6 +130,8 @@ void Report(const Options& options, const Tally& tally, double seconds) {
     std::printf("hangs                    %d\n", tally.hangs);
     std::printf("next connect works       %d of %d\n", tally.reconnectsWorked,
                 tally.reconnectChecks);
+    std::printf("connects identified after the response timer's time-out message: %d\n",
+                tally.lateIdentifications);
 }
 
 }  // namespace
@@ -188,7 +191,11 @@ int main(int argc, char** argv) {
                 clean.faults = {};
                 Board board(kCom, clean);
                 tally.reconnectChecks++;
-                tally.reconnectsWorked += operatorAtWindow.connectWorks() ? 1 : 0;
+                if (operatorAtWindow.connectWorks()) {
+                    tally.reconnectsWorked++;
+                } else {
+                    std::printf("#%d: the next connect after this failure did not work\n", session);
+                }
             }
             if (options.verbose || !result.falseSuccess.empty() || !result.hang.empty()) {
                 std::printf("#%d %s %s %zu bytes [%s]: %s%s%s\n", session, part.product,
@@ -200,6 +207,7 @@ int main(int argc, char** argv) {
                 std::fflush(stdout);
             }
         }
+        tally.lateIdentifications = operatorAtWindow.lateIdentifications();
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
         Report(options, tally, elapsed.count());
         const bool sound = tally.falseSuccesses == 0 && tally.hangs == 0 &&

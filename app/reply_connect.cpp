@@ -102,12 +102,14 @@ void ReadBlockArrived(const unsigned char* reply, int length) {
         return;
     }
     // A read that a worker has ended (a blank check that found data) takes
-    // no more bytes and asks for no more blocks.
-    if (sub_read_byte_number.load() <= 0) {
+    // no more bytes and asks for no more blocks; nor does a block that is
+    // not the one this read asked for.
+    const int remaining = sub_read_byte_number.load();
+    if (remaining <= 0 || block <= 0 || block > remaining) {
         ReadEnded();
         return;
     }
-    if (block < ISP_MAX_BLOCK && sub_read_finish_mode == 1) {
+    if (sub_read_finish_mode == 1 && block == ID_BLOCK_LEN) {
         ParseIdentification(reply + 1);
         return;
     }

@@ -74,8 +74,8 @@ void AbandonProgramming(void) {
     sub_write_mode = 0;
     sub_write_base_addr = FLASH_BASE_ADDR;
     sub_write_byte_iterator = 0;
-    // The image is still loaded: the next run writes all of it again.
-    sub_write_byte_number = f_temp != nullptr ? binLength : 0;
+    // The next run writes all of the image again.
+    sub_write_byte_number = binLength;
     SetCtrlVal(opsTabPanel, TABOPS_PROGRESS, 0);
 }
 

@@ -238,6 +238,10 @@ int loadFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, 
     } else if (loaded && fileType == 1) {
         loaded = ReadRawFile(path, &binLength);
     }
+    if (loaded && binLength <= 0) {
+        ReportLoadFailure("文件中没有程序数据，未加载！！！");
+        loaded = false;
+    }
     if (!loaded) {
         sub_write_byte_number = 0;
         CloseHexFile(&HEXFileHandle);

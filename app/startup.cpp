@@ -10,6 +10,7 @@
 #include "flash_ops.h"
 #include "panel_handles.h"
 #include "program_image.h"
+#include "reply_timeout.h"
 #include "rte.h"
 #include "session.h"
 
@@ -49,6 +50,7 @@ void StartWorkers() {
 // Both workers run while f_read_iterator <= f_read_len.
 void StopWorkers() {
     f_read_iterator = f_read_len + 1;
+    WakeReadWorkers();
 }
 
 void JoinWorkers() {
@@ -132,6 +134,7 @@ int MainQuitCb(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
     QuitUserInterface(0);
     StopWorkers();
     DiscardAsyncTimer(TimerID1);
+    DiscardReplyTimer();
     return 0;
 }
 

@@ -39,17 +39,20 @@ struct DeviceInfo {
 };
 
 class DeviceTable {
-public:
+  public:
     // Reads the table; an error names the file, the row and the fault.
     static std::optional<DeviceTable> load(const std::string& path, std::string* error);
-    // The table installed with the program (found beside the executable,
-    // in the build tree, or under the install prefix).
+    // The table installed with the program: beside the executable (the
+    // build tree), in ../share/chipload relative to it, or in the data
+    // folder of the install prefix. Empty when none of them loads; then
+    // builtinProblem() says why.
     static const DeviceTable& builtin();
+    static const std::string& builtinProblem();
 
     const DeviceInfo* find(std::uint16_t productId) const;
     const std::vector<DeviceInfo>& rows() const { return rows_; }
 
-private:
+  private:
     std::vector<DeviceInfo> rows_;
 };
 

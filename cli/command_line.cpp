@@ -68,11 +68,34 @@ struct LoadOutcome {
     std::string message;
 };
 
+// Text that opens like a HEX record: a file meant as HEX that the content
+// check took for binary because of a bad character must not be flashed raw.
+bool opensLikeHex(const isp::Bytes& bytes) {
+    std::size_t at = 0;
+    while (at < bytes.size() && (bytes[at] == '\r' || bytes[at] == '\n' || bytes[at] == ' ')) {
+        ++at;
+    }
+    if (at >= bytes.size() || bytes[at] != ':')
+        return false;
+    std::size_t printable = 0;
+    for (; at < bytes.size() && bytes[at] != '\n' && bytes[at] != '\r'; ++at, ++printable) {
+        if (bytes[at] < 0x20 || bytes[at] > 0x7E)
+            return false;
+    }
+    return printable >= 11;  // the shortest record, ":00000001FF"
+}
+
 LoadOutcome loadImage(const Options& options) {
     isp::ImageLoadOptions load;
     load.limits = kAnyFlash;
     load.binaryAddress = options.address;
     auto loaded = isp::loadImageFile(options.file, load);
+    if (const auto* image = std::get_if<isp::LoadedImage>(&loaded);
+        image != nullptr && image->format == isp::ImageFormat::kBinary &&
+        opensLikeHex(image->image.bytes)) {
+        load.format = isp::ImageFormat::kIntelHex;
+        loaded = isp::loadImageFile(options.file, load);
+    }
     if (auto* error = std::get_if<isp::ImageError>(&loaded)) {
         return {std::nullopt, ExitCode::kBadFile,
                 "chipload: " + options.file + ": " + imageErrorText(*error)};

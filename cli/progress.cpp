@@ -128,6 +128,8 @@ void Progress::advance(std::size_t board, std::uint64_t done) {
         return;
     std::lock_guard lock(mutex_);
     Board& b = boards_.at(board);
+    if (b.phase.empty())
+        return;  // a short query between phases
     b.done = done;
     if (style_ == ProgressStyle::kBar) {
         drawLocked(done >= b.total);

@@ -65,7 +65,7 @@ class SimBoard {
     std::string port_;
 };
 
-struct Run {
+struct CliRun {
     int code = -1;
     std::string out;
     std::string err;
@@ -83,10 +83,10 @@ inline std::string readStream(std::FILE* file) {
 }
 
 // The command line in this process, progress as plain lines.
-inline Run runCli(const std::vector<std::string>& args) {
+inline CliRun runCli(const std::vector<std::string>& args) {
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
-    Run run;
+    CliRun run;
     run.code = cli::runCommandLine(args, out, err, false);
     run.out = readStream(out);
     run.err = readStream(err);

@@ -16,7 +16,7 @@ constexpr std::uint32_t kPage = 1024;
 
 class Subcommands : public ::testing::TestWithParam<Transport> {
   protected:
-    Run run(std::vector<std::string> args) {
+    CliRun run(std::vector<std::string> args) {
         args.insert(args.end(), {"--port", board.port(), "--retries", "1"});
         return runCli(args);
     }
@@ -84,7 +84,8 @@ TEST_P(Subcommands, HexBinaryAndElfGiveTheSameFlash) {
         EXPECT_EQ(outside, board.flash(0, kPage)) << file.name;
         EXPECT_EQ(outside, board.flash(5 * kPage, kPage)) << file.name;
 
-        const auto verified = run({"verify", files.file(file.name)});
+        args[0] = "verify";
+        const auto verified = run(args);
         EXPECT_EQ(0, verified.code) << file.name << ": " << verified.err;
     }
 }
@@ -154,7 +155,7 @@ TEST_P(Subcommands, EraseBlankCheckAndGo) {
 
 INSTANTIATE_TEST_SUITE_P(Transports, Subcommands,
                          ::testing::Values(Transport::kPty, Transport::kRfc2217),
-                         [](const auto& info) { return transportName(info.param); });
+                         [](const auto& param) { return transportName(param.param); });
 
 }  // namespace
 }  // namespace cli_test

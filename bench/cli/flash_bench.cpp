@@ -99,7 +99,7 @@ void Phases(benchmark::State& state) {
         erase = t1 - t0;
         write = t2 - t1;
         read = t3 - t2;
-        state.SetIterationTime((t3 - t0).count() / 1e9);
+        state.SetIterationTime(Seconds(t3 - t0).count());
     }
     if (!ok) {
         state.SkipWithError("the image did not arrive whole");
@@ -152,7 +152,8 @@ void Boards(benchmark::State& state) {
         state.SkipWithError("not every board holds the image");
         return;
     }
-    // Connecting: the reset pulse and settling, Get, Get ID and the size word.
+    // The floor leaves out connecting: the reset pulse, settling, and a few
+    // short queries (Get, Get ID, the flash size word).
     const double floor =
         floorSeconds(baud, kWriteBytes + kReadBytes + kEraseBytes, kProgramTime + kEraseTime);
     state.counters["boards"] = static_cast<double>(count);

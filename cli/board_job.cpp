@@ -442,6 +442,12 @@ BoardOutcome runBoard(const BoardJob& job, const std::string& port) {
         outcome.summary = failed.text.line;
         outcome.output.clear();
         job.progress.error(job.index, "error: " + failed.text.line);
+    } catch (const std::exception& error) {
+        // One board's surprise must not end the others' runs.
+        outcome.code = ExitCode::kTargetFailed;
+        outcome.summary = std::string("stopped: ") + error.what();
+        outcome.output.clear();
+        job.progress.error(job.index, "error: " + outcome.summary);
     }
     outcome.elapsed = std::chrono::steady_clock::now() - started;
     return outcome;

@@ -133,7 +133,9 @@ const std::vector<OptionRule>& optionRules() {
          true,
          {S::kRead},
          [](Options& o, std::string_view v) {
-             o.length = parseAddress(v, "--length");
+             // More than any STM32 maps; keeps a mistyped length from
+             // asking for gigabytes of memory.
+             o.length = static_cast<std::uint32_t>(parseNumber(v, "--length", 16u << 20));
              if (*o.length == 0)
                  throw UsageError("--length: must not be 0");
          }},

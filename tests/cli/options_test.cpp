@@ -100,6 +100,7 @@ TEST(Options, RefusedLinesNameTheFault) {
         {"erase --pages 7-3 --port P", "runs backwards"},
         {"read out.bin --port P --format srec", "--format: expected bin or hex"},
         {"read out.bin --port P --length 0", "--length: must not be 0"},
+        {"read out.bin --port P --length 0x1000001", "--length: expected a number up to 16777216"},
         {"read out.bin --ports A,B", "one port at a time"},
         {"info --ports A,,B", "empty port name"},
         {"info --port A --port A", "given twice"},

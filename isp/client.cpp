@@ -45,9 +45,14 @@ void Client::reportProgress(std::size_t done, std::size_t total) const {
 }
 
 // Reads exactly what the awaited reply still lacks, never more, so a byte
-// of a later exchange is never taken for part of this one.
+// of a later exchange is never taken for part of this one. A first byte that
+// is neither ACK nor NACK is line noise and skipped.
 Status Client::await(ReplyAssembler& reply, milliseconds timeout, Bytes& out) {
     const auto deadline = clock_->now() + timeout;
+    const ReplyAssembler::Shape shape = reply.shape();
+    const auto isNoise = [&reply] {
+        return reply.state() == ReplyAssembler::State::kInvalid && reply.reply().size() == 1;
+    };
     std::uint8_t buffer[kMaxBlock + 8];
     while (reply.state() == ReplyAssembler::State::kWaiting) {
         const auto left = std::chrono::ceil<milliseconds>(deadline - clock_->now());
@@ -59,7 +64,13 @@ Status Client::await(ReplyAssembler& reply, milliseconds timeout, Bytes& out) {
         if (!got) {
             return Status::kLinkFailed;
         }
-        reply.feed(std::span(buffer, *got));
+        std::span<const std::uint8_t> rest(buffer, *got);
+        while (!rest.empty() && reply.state() == ReplyAssembler::State::kWaiting) {
+            rest = rest.subspan(reply.feed(rest));
+            if (isNoise()) {
+                reply.expect(shape);
+            }
+        }
     }
     switch (reply.state()) {
         case ReplyAssembler::State::kComplete:
@@ -72,6 +83,55 @@ Status Client::await(ReplyAssembler& reply, milliseconds timeout, Bytes& out) {
     }
 }
 
+// After a failed try the bootloader may sit part-way through a frame (a lost
+// reply, lost bytes) or be one byte out of step, and a plain resend would be
+// read as the rest of that frame, shifting every later one. 0xFF bytes complete any frame it can
+// wait for with a checksum that fails (or, for a data block, as a write of erased bytes, which
+// changes nothing; after a stale 0x00, as a Get), and then pair up as invalid commands. Once the
+// line is quiet at most one 0xFF is left waiting for its complement: a single probe byte NACKed
+// shows the bootloader waits for a command with nothing pending.
+Status Client::realign() {
+    constexpr std::uint8_t kFiller = 0xFF;
+    constexpr std::size_t kFillers = kMaxBlock + 6;
+    if (!link_->write(Bytes(kFillers, kFiller))) {
+        return Status::kLinkFailed;
+    }
+    // Reads until the line has been quiet for the synchronisation time-out,
+    // or until more bytes came than the fillers can have caused (a chip that
+    // chatters never goes quiet).
+    const auto drain = [&]() -> bool {
+        std::uint8_t byte = 0;
+        for (std::size_t i = 0; i < 2 * kFillers; ++i) {
+            const auto got = link_->read(std::span(&byte, 1), options_.sync.timeout);
+            if (!got || *got == 0) {
+                return got.has_value();
+            }
+        }
+        return true;
+    };
+    if (!drain()) {
+        return Status::kLinkFailed;
+    }
+    // Two probes settle it; a lost answer costs two more.
+    for (int probe = 0; probe < 4; ++probe) {
+        if (!link_->write(std::span(&kFiller, 1))) {
+            return Status::kLinkFailed;
+        }
+        ReplyAssembler assembler;
+        assembler.expect(kAckShape);
+        Bytes reply;
+        const Status status = await(assembler, options_.sync.timeout, reply);
+        if (status == Status::kRefused) {
+            return Status::kOk;
+        }
+        // An ACK starts a Get's reply (the probe completed a stale 0x00).
+        if (status == Status::kLinkFailed || (status == Status::kOk && !drain())) {
+            return Status::kLinkFailed;
+        }
+    }
+    return Status::kTimeout;
+}
+
 Result<Bytes> Client::exchange(const Exchange& exchange) {
     Failure last = failure(Status::kTimeout, exchange.command, exchange.address);
     const int tries = std::max(0, exchange.limits.retries) + 1;
@@ -79,7 +139,10 @@ Result<Bytes> Client::exchange(const Exchange& exchange) {
         // Whatever a failed try left on the line (a late reply) goes first.
         if (attempt > 1 && !link_->flushInput()) {
             last.status = Status::kLinkFailed;
-            last.attempts = attempt - 1;
+            return last;
+        }
+        if (attempt > 1 && realign() == Status::kLinkFailed) {
+            last.status = Status::kLinkFailed;
             return last;
         }
         Bytes reply;
@@ -118,13 +181,22 @@ Result<void> Client::synchronize() {
             last.status = Status::kLinkFailed;
             return last;
         }
-        // A bootloader that is already synchronised answers NACK: it is
-        // listening all the same.
         ReplyAssembler assembler;
         assembler.expect(kAckShape);
         Bytes reply;
-        const Status status = await(assembler, options_.sync.timeout, reply);
-        if (status == Status::kOk || status == Status::kRefused) {
+        Status status = await(assembler, options_.sync.timeout, reply);
+        // A NACK comes from a bootloader that was synchronised already and
+        // took the byte as part of a command, or from one that refused the
+        // synchronisation; only the first answers a command.
+        if (status == Status::kRefused) {
+            if (!link_->write(commandFrame(Command::kGetVersion))) {
+                last.status = Status::kLinkFailed;
+                return last;
+            }
+            assembler.expect(kGetVersionShape);
+            status = await(assembler, options_.sync.timeout, reply);
+        }
+        if (status == Status::kOk) {
             return {};
         }
         last.status = status;

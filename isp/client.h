@@ -24,7 +24,9 @@
 namespace isp {
 
 // How long one try of a command may take and how often it is tried again
-// after a refusal or a time-out.
+// after a refusal or a time-out. A failed try may have left the bootloader
+// inside a frame: each retry first brings it back to waiting for a command,
+// which takes up to five synchronisation time-outs.
 struct CommandLimits {
     std::chrono::milliseconds timeout{1000};
     int retries = 2;
@@ -93,6 +95,7 @@ class Client {
     struct Exchange;
     Result<Bytes> exchange(const Exchange& exchange);
     Status await(ReplyAssembler& reply, std::chrono::milliseconds timeout, Bytes& out);
+    Status realign();
     template <class Page, class BuildFrame>
     Result<void> erasePageList(Command command, std::span<const Page> pages, std::size_t perRequest,
                                BuildFrame buildFrame);

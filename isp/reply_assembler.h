@@ -45,6 +45,7 @@ class ReplyAssembler {
     static Shape dataShape(std::size_t count) { return {1 + count, false, 1, false}; }
     void reset();
 
+    Shape shape() const { return shape_; }
     State state() const { return state_; }
     const Bytes& reply() const { return reply_; }
 

@@ -1,5 +1,6 @@
 #include "bootloader.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <numeric>
@@ -15,16 +16,35 @@ enum Command : std::uint8_t {
     go = 0x21,
     write_memory = 0x31,
     erase = 0x43,
+    extended_erase = 0x44,
     write_protect = 0x63,
     write_unprotect = 0x73,
     readout_protect = 0x82,
     readout_unprotect = 0x92,
 };
 
-// The Get reply of an F1 system memory: Extended Erase (0x44) is not offered.
-constexpr std::array<std::uint8_t, 11> supported{
+// The Get reply: protocol 2.2 (F1) offers Erase, 3.x Extended Erase instead;
+// the two are never offered together.
+constexpr std::array<std::uint8_t, 11> supported_v2{
     get,           get_version,     get_id,          read_memory,      go, write_memory, erase,
     write_protect, write_unprotect, readout_protect, readout_unprotect};
+constexpr std::array<std::uint8_t, 11> supported_v3{get,
+                                                    get_version,
+                                                    get_id,
+                                                    read_memory,
+                                                    go,
+                                                    write_memory,
+                                                    extended_erase,
+                                                    write_protect,
+                                                    write_unprotect,
+                                                    readout_protect,
+                                                    readout_unprotect};
+
+// Extended Erase codes in place of a page count.
+constexpr std::uint16_t erase_mass = 0xFFFF;
+constexpr std::uint16_t erase_bank1 = 0xFFFE;
+constexpr std::uint16_t erase_bank2 = 0xFFFD;
+constexpr std::uint16_t first_special = 0xFFF0;  // 0xFFF0..0xFFFC are reserved
 
 std::uint8_t xor_of(std::span<const std::uint8_t> bytes) {
     return std::accumulate(
@@ -39,6 +59,32 @@ std::string hex32(std::uint32_t value) {
 }
 
 }  // namespace
+
+bool command_has_step(std::uint8_t command, RefusedStep::Step step) {
+    using Step = RefusedStep::Step;
+    switch (command) {
+        case sync_byte:
+        case get:
+        case get_version:
+        case get_id:
+        case write_unprotect:
+        case readout_protect:
+        case readout_unprotect:
+            return step == Step::command;
+        case read_memory:
+            return step != Step::data;
+        case go:
+            return step == Step::command || step == Step::address;
+        case write_memory:
+            return step != Step::length;
+        case erase:
+        case extended_erase:
+        case write_protect:
+            return step == Step::command || step == Step::data;
+        default:
+            return false;
+    }
+}
 
 std::string command_name(std::uint8_t command) {
     switch (command) {
@@ -56,6 +102,8 @@ std::string command_name(std::uint8_t command) {
             return "Write Memory";
         case erase:
             return "Erase";
+        case extended_erase:
+            return "Extended Erase";
         case write_protect:
             return "Write Protect";
         case write_unprotect:
@@ -92,6 +140,12 @@ std::vector<Reply> Bootloader::feed(std::uint8_t byte) {
             address_ = 0;
             length_.reset();
             has_address_ = false;
+            faults_.command_taken(sync_byte);
+            if (faults_.refuse_step(RefusedStep::Step::command)) {
+                auto replies = refuse("refused (fault)");
+                state_ = State::wait_sync;
+                return replies;
+            }
             std::vector<Reply> replies;
             if (accept(replies, State::wait_command, 0)) {
                 replies.back().record = finish({}, true, "").record;
@@ -111,6 +165,7 @@ std::vector<Reply> Bootloader::feed(std::uint8_t byte) {
             if (byte != static_cast<std::uint8_t>(command_ ^ 0xFF)) {
                 return refuse("bad complement");
             }
+            faults_.command_taken(command_);
             return on_command();
         default:
             break;
@@ -152,6 +207,12 @@ std::vector<Reply> Bootloader::feed(std::uint8_t byte) {
             return on_global_erase();
         case State::erase_pages:
             return on_page_erase();
+        case State::extended_count:
+            return on_extended_count();
+        case State::extended_checksum:
+            return on_special_erase();
+        case State::extended_pages:
+            return on_extended_erase();
         case State::protect_sectors:
             return on_protect();
         default:
@@ -165,7 +226,7 @@ std::vector<Reply> Bootloader::on_command() {
         reply.then = Reply::Then::reset;
         return {reply};
     }
-    if (faults_.refuse_command(command_)) {
+    if (faults_.refuse_command(command_) || faults_.refuse_step(RefusedStep::Step::command)) {
         return refuse("refused (fault)");
     }
     const bool protected_chip = memory_.readout_protected();
@@ -175,8 +236,10 @@ std::vector<Reply> Bootloader::on_command() {
             if (faults_.refuse_reply()) {
                 return refuse("refused (fault)");
             }
-            std::vector<std::uint8_t> bytes{ack, std::uint8_t{supported.size()},
-                                            bootloader_version};
+            const auto& supported =
+                memory_.product().family->extended_erase() ? supported_v3 : supported_v2;
+            std::vector<std::uint8_t> bytes{ack, static_cast<std::uint8_t>(supported.size()),
+                                            version()};
             bytes.insert(bytes.end(), supported.begin(), supported.end());
             bytes.push_back(ack);
             return {finish(bytes, true, "")};
@@ -186,7 +249,7 @@ std::vector<Reply> Bootloader::on_command() {
                 return refuse("refused (fault)");
             }
             // Two option bytes of 0 keep compatibility with the generic protocol.
-            return {finish({ack, bootloader_version, 0x00, 0x00, ack}, true, "")};
+            return {finish({ack, version(), 0x00, 0x00, ack}, true, "")};
         case get_id: {
             if (faults_.refuse_reply()) {
                 return refuse("refused (fault)");
@@ -205,10 +268,19 @@ std::vector<Reply> Bootloader::on_command() {
             accept(replies, State::address, 5);
             return replies;
         case erase:
+        case extended_erase:
+            // Each bootloader knows only the erase command of its version.
+            if ((command_ == extended_erase) != memory_.product().family->extended_erase()) {
+                return refuse("unknown command");
+            }
             if (protected_chip) {
                 return refuse("readout protected");
             }
-            accept(replies, State::erase_count, 1);
+            if (command_ == erase) {
+                accept(replies, State::erase_count, 1);
+            } else {
+                accept(replies, State::extended_count, 2);
+            }
             return replies;
         case write_protect:
             if (protected_chip) {
@@ -230,7 +302,7 @@ std::vector<Reply> Bootloader::on_command() {
                 memory_.set_readout_protection(true);
             }
             Reply done = finish({ack}, true, "option bytes written, reset");
-            done.busy = page_erase_time;
+            done.busy = memory_.product().family->erase_times.front().time;
             done.then = Reply::Then::reset;
             replies.push_back(done);
             return replies;
@@ -242,7 +314,7 @@ std::vector<Reply> Bootloader::on_command() {
             memory_.erase_all();
             memory_.set_readout_protection(false);
             Reply done = finish({ack}, true, "flash erased, protection removed, reset");
-            done.busy = mass_erase_time;
+            done.busy = memory_.product().family->mass_erase_time;
             done.then = Reply::Then::reset;
             replies.push_back(done);
             return replies;
@@ -259,6 +331,9 @@ std::vector<Reply> Bootloader::on_address() {
         return refuse("bad address checksum");
     }
     const Area area = memory_.area_of(address_, 1);
+    if (faults_.refuse_step(RefusedStep::Step::address)) {
+        return refuse("refused (fault)");
+    }
     std::vector<Reply> replies;
     switch (command_) {
         case read_memory:
@@ -281,10 +356,11 @@ std::vector<Reply> Bootloader::on_address() {
         }
         default: {
             // Option bytes are written as a whole block, from its start.
+            const Family& family = *memory_.product().family;
             const bool writable =
-                (area == Area::flash && address_ % 2 == 0) ||
-                (area == Area::option_bytes && address_ == option_bytes_address) ||
-                (area == Area::ram && address_ >= ram_base + bootloader_ram_bytes);
+                (area == Area::flash && address_ % family.write_unit == 0) ||
+                (area == Area::option_bytes && address_ == family.option_bytes_address) ||
+                (area == Area::ram && address_ >= ram_base + family.bootloader_ram_bytes);
             if (!writable) {
                 return refuse("address not writable");
             }
@@ -304,7 +380,7 @@ std::vector<Reply> Bootloader::on_read_length() {
     if (!data) {
         return refuse("range not readable");
     }
-    if (faults_.refuse_reply()) {
+    if (faults_.refuse_step(RefusedStep::Step::length) || faults_.refuse_reply()) {
         return refuse("refused (fault)");
     }
     std::vector<std::uint8_t> bytes{ack};
@@ -323,7 +399,7 @@ std::vector<Reply> Bootloader::on_write_data() {
     if (area == Area::none || area != memory_.area_of(address_, 1)) {
         return refuse("range not writable");
     }
-    if (faults_.refuse_reply()) {
+    if (faults_.refuse_step(RefusedStep::Step::data) || faults_.refuse_reply()) {
         return refuse("refused (fault)");
     }
     if (area == Area::ram) {
@@ -331,17 +407,21 @@ std::vector<Reply> Bootloader::on_write_data() {
         return {finish({ack}, true, "")};
     }
     if (area == Area::option_bytes) {
-        memory_.write_option_bytes(address_ - option_bytes_address, data);
+        const Family& family = *memory_.product().family;
+        memory_.write_option_bytes(address_ - family.option_bytes_address, data);
         Reply reply = finish({ack}, true, "option bytes written, reset");
-        reply.busy = page_erase_time;
+        reply.busy = family.erase_times.front().time;
         reply.then = Reply::Then::reset;
         return {reply};
     }
-    // Programmed word by word from the start address: a trailing part of a
-    // word is dropped without a word of warning, as on the real chip.
-    const std::uint32_t whole_words = length & ~std::uint32_t{3};
+    // Programmed in words (or the family's larger write unit) from the start
+    // address: a trailing part is dropped without a word of warning, as on
+    // the real chip.
+    const Family& family = *memory_.product().family;
+    const std::uint32_t granule = std::max<std::uint32_t>(4, family.write_unit);
+    const std::uint32_t whole_words = length - length % granule;
     const auto result = memory_.program_flash(address_, data.first(whole_words));
-    const Duration busy = halfword_program_time * result.halfwords_programmed;
+    const Duration busy = family.program_time * result.units_programmed;
     // Write-protected sectors are skipped without an error, as AN3155 warns.
     std::string detail = whole_words < length ? "last partial word not programmed" : "";
     if (result.hit_protected_page) {
@@ -353,17 +433,17 @@ std::vector<Reply> Bootloader::on_write_data() {
 }
 
 std::vector<Reply> Bootloader::on_global_erase() {
-    length_ = memory_.product().page_count();
+    length_ = static_cast<std::uint32_t>(memory_.units().size());
     if (buffer_[0] != 0x00) {
         return refuse("bad mass erase checksum");
     }
-    if (faults_.refuse_reply()) {
+    if (faults_.refuse_step(RefusedStep::Step::data) || faults_.refuse_reply()) {
         return refuse("refused (fault)");
     }
     // As with writes, protected sectors are skipped without an error.
     const bool all = memory_.mass_erase();
     Reply reply = finish({ack}, true, all ? "mass erase" : "mass erase, protected sectors kept");
-    reply.busy = mass_erase_time;
+    reply.busy = memory_.product().family->mass_erase_time;
     return {reply};
 }
 
@@ -381,7 +461,7 @@ std::vector<Reply> Bootloader::on_page_erase() {
             return refuse("page out of range");
         }
     }
-    if (faults_.refuse_reply()) {
+    if (faults_.refuse_step(RefusedStep::Step::data) || faults_.refuse_reply()) {
         return refuse("refused (fault)");
     }
     std::uint32_t erased = 0;
@@ -394,7 +474,76 @@ std::vector<Reply> Bootloader::on_page_erase() {
         }
     }
     Reply reply = finish({ack}, true, blocked ? "protected pages kept" : "");
-    reply.busy = page_erase_time * erased;
+    reply.busy = memory_.product().family->erase_time(memory_.product().page_bytes) * erased;
+    return {reply};
+}
+
+// N (two bytes, most significant first), then either a special code's
+// checksum or N+1 page numbers and the XOR of everything after the command.
+std::vector<Reply> Bootloader::on_extended_count() {
+    const auto n = static_cast<std::uint16_t>(buffer_[0] << 8 | buffer_[1]);
+    state_ = n >= first_special ? State::extended_checksum : State::extended_pages;
+    need_ = n >= first_special ? 3 : 2 + 2 * (std::size_t{n} + 1) + 1;
+    return {};
+}
+
+std::vector<Reply> Bootloader::on_special_erase() {
+    const auto code = static_cast<std::uint16_t>(buffer_[0] << 8 | buffer_[1]);
+    if (buffer_[2] != (buffer_[0] ^ buffer_[1])) {
+        return refuse("bad erase code checksum");
+    }
+    const bool dual = memory_.product().banks == 2;
+    if (code != erase_mass && !((code == erase_bank1 || code == erase_bank2) && dual)) {
+        return refuse(code == erase_bank1 || code == erase_bank2 ? "no second bank"
+                                                                 : "reserved erase code");
+    }
+    if (faults_.refuse_step(RefusedStep::Step::data) || faults_.refuse_reply()) {
+        return refuse("refused (fault)");
+    }
+    const std::uint32_t bank = code == erase_bank2 ? 1 : 0;
+    std::uint32_t units = 0;
+    for (const Memory::Unit& unit : memory_.units()) {
+        units += code == erase_mass || unit.bank == bank ? 1 : 0;
+    }
+    length_ = units;
+    address_ = flash_base + (code == erase_bank2 ? memory_.product().flash_bytes / 2 : 0);
+    has_address_ = true;
+    const bool all = code == erase_mass ? memory_.mass_erase() : memory_.erase_bank(bank);
+    const std::string what = code == erase_mass ? "mass erase"
+                             : bank == 0        ? "bank 1 erase"
+                                                : "bank 2 erase";
+    Reply reply = finish({ack}, true, all ? what : what + ", protected sectors kept");
+    reply.busy = memory_.product().family->mass_erase_time;
+    return {reply};
+}
+
+std::vector<Reply> Bootloader::on_extended_erase() {
+    const std::size_t count = (need_ - 3) / 2;
+    length_ = static_cast<std::uint32_t>(count);
+    if (buffer_.back() != xor_of(std::span(buffer_).first(buffer_.size() - 1))) {
+        return refuse("bad page list checksum");
+    }
+    std::vector<std::uint32_t> pages;
+    for (std::size_t i = 0; i < count; ++i) {
+        pages.push_back(std::uint32_t{buffer_[2 + 2 * i]} << 8 | buffer_[3 + 2 * i]);
+    }
+    const auto& units = memory_.units();
+    if (std::ranges::any_of(pages, [&](std::uint32_t page) { return page >= units.size(); })) {
+        return refuse("page out of range");
+    }
+    address_ = flash_base + units[pages[0]].offset;
+    has_address_ = true;
+    if (faults_.refuse_step(RefusedStep::Step::data) || faults_.refuse_reply()) {
+        return refuse("refused (fault)");
+    }
+    std::vector<std::uint32_t> erased;
+    for (std::uint32_t page : pages) {
+        if (memory_.erase_page(page)) {
+            erased.push_back(units[page].bytes);
+        }
+    }
+    Reply reply = finish({ack}, true, erased.size() < pages.size() ? "protected pages kept" : "");
+    reply.busy = erase_time(erased);
     return {reply};
 }
 
@@ -412,7 +561,7 @@ std::vector<Reply> Bootloader::on_protect() {
         }
         wrp &= ~(1u << sector);
     }
-    if (faults_.refuse_reply()) {
+    if (faults_.refuse_step(RefusedStep::Step::data) || faults_.refuse_reply()) {
         return refuse("refused (fault)");
     }
     memory_.set_write_protection(wrp);
@@ -453,10 +602,12 @@ Reply Bootloader::finish(std::vector<std::uint8_t> bytes, bool acknowledged,
         record.text += " " + hex32(*record.address);
     }
     if (record.length) {
+        const bool sector_erase = command_ == extended_erase && !memory_.product().uniform_pages();
         record.text += " " + std::to_string(*record.length) +
-                       (command_ == erase           ? " pages"
-                        : command_ == write_protect ? " sectors"
-                                                    : " bytes");
+                       (sector_erase                                      ? " sectors"
+                        : command_ == erase || command_ == extended_erase ? " pages"
+                        : command_ == write_protect                       ? " sectors"
+                                                                          : " bytes");
     }
     record.text += acknowledged ? ": ACK" : ": NACK";
     if (!detail.empty()) {
@@ -472,6 +623,14 @@ void Bootloader::expect(State state, std::size_t bytes) {
     state_ = state;
     need_ = bytes;
     buffer_.clear();
+}
+
+Duration Bootloader::erase_time(std::span<const std::uint32_t> units) const {
+    Duration total{};
+    for (std::uint32_t bytes : units) {
+        total += memory_.product().family->erase_time(bytes);
+    }
+    return total;
 }
 
 std::uint32_t Bootloader::address() const {

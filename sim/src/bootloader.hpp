@@ -1,10 +1,12 @@
-// The USART bootloader's command machine (protocol version 2.2, the command
-// set of an STM32F1 system memory). It turns the host's bytes into replies;
-// when the replies go out, and whether they arrive, is the target's concern.
+// The USART bootloader's command machine (AN3155): protocol version 2.2 with
+// Erase (0x43) on the F1, version 3.1 with Extended Erase (0x44) on the later
+// families. It turns the host's bytes into replies; when the replies go out,
+// and whether they arrive, is the target's concern.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -25,8 +27,6 @@ struct Reply {
     std::optional<CommandRecord> record;  // set when a command ends here
 };
 
-inline constexpr std::uint8_t bootloader_version = 0x22;
-
 class Bootloader {
   public:
     Bootloader(Memory& memory, FaultInjector& faults);
@@ -46,7 +46,10 @@ class Bootloader {
         write_data,   // N, N+1 bytes, checksum
         erase_count,
         erase_global_checksum,
-        erase_pages,  // N+1 page numbers and checksum
+        erase_pages,        // N+1 page numbers and checksum
+        extended_count,     // two bytes: N, or a special erase code
+        extended_checksum,  // the code's checksum
+        extended_pages,     // N+1 two-byte page numbers and checksum
         protect_count,
         protect_sectors,
     };
@@ -57,6 +60,9 @@ class Bootloader {
     std::vector<Reply> on_write_data();
     std::vector<Reply> on_global_erase();
     std::vector<Reply> on_page_erase();
+    std::vector<Reply> on_extended_count();
+    std::vector<Reply> on_special_erase();
+    std::vector<Reply> on_extended_erase();
     std::vector<Reply> on_protect();
 
     // The ACK at a step of a command, unless the refuse fault turns it into
@@ -65,6 +71,8 @@ class Bootloader {
     std::vector<Reply> refuse(const std::string& why);
     Reply finish(std::vector<std::uint8_t> bytes, bool acknowledged, const std::string& detail);
     void expect(State state, std::size_t bytes);
+    Duration erase_time(std::span<const std::uint32_t> units) const;
+    std::uint8_t version() const { return memory_.product().family->bootloader_version; }
     std::uint32_t address() const;
 
     Memory& memory_;

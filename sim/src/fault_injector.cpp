@@ -9,6 +9,20 @@ bool FaultInjector::refuse_command(std::uint8_t command) const {
     return config_.refuse_command && *config_.refuse_command == command;
 }
 
+void FaultInjector::command_taken(std::uint8_t command) {
+    in_refused_occurrence_ = false;
+    if (config_.refuse_step && config_.refuse_step->command == command) {
+        if (refused_command_seen_ <= config_.refuse_step->occurrence) {
+            ++refused_command_seen_;  // stops counting past the one that matters
+        }
+        in_refused_occurrence_ = refused_command_seen_ == config_.refuse_step->occurrence;
+    }
+}
+
+bool FaultInjector::refuse_step(RefusedStep::Step step) const {
+    return in_refused_occurrence_ && config_.refuse_step->step == step;
+}
+
 int FaultInjector::noise_byte() {
     if (!chance(config_.noise_fraction)) {
         return -1;

@@ -13,6 +13,11 @@ class FaultInjector {
     FaultInjector(const FaultConfig& config, std::uint64_t seed);
 
     bool refuse_command(std::uint8_t command) const;
+    // Called once for every command the bootloader takes (complement good),
+    // and for every synchronisation byte it answers.
+    void command_taken(std::uint8_t command);
+    // Whether this step of the command taken last is the refused step.
+    bool refuse_step(RefusedStep::Step step) const;
     bool refuse_reply() { return chance(config_.refuse_fraction); }
     bool lose_reply() { return chance(config_.lose_fraction); }
     bool reset_now() { return chance(config_.reset_fraction); }
@@ -24,6 +29,8 @@ class FaultInjector {
 
     FaultConfig config_;
     std::mt19937_64 random_;
+    std::uint32_t refused_command_seen_ = 0;
+    bool in_refused_occurrence_ = false;
 };
 
 // One well-mixed 64-bit value per (seed, index): used for the unique ID.

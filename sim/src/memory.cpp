@@ -14,26 +14,83 @@ bool inside(std::uint32_t address, std::uint32_t length, std::uint32_t base, std
     return address >= base && end <= std::uint64_t{base} + size;
 }
 
+void put_le(std::vector<std::uint8_t>& bytes, std::uint32_t at, std::uint32_t value,
+            std::uint32_t count) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+        bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+std::vector<Memory::Unit> layout(const Product& product) {
+    std::vector<Memory::Unit> units;
+    const std::uint32_t bank_bytes = product.flash_bytes / product.banks;
+    auto add = [&](std::uint32_t bytes) {
+        const std::uint32_t offset = units.empty() ? 0 : units.back().offset + units.back().bytes;
+        units.push_back({offset, bytes, offset / bank_bytes});
+    };
+    if (product.uniform_pages()) {
+        for (std::uint32_t page = 0; page < product.page_count(); ++page) {
+            add(product.page_bytes);
+        }
+        return units;
+    }
+    for (const UnitRun& run : product.sectors) {
+        for (std::uint32_t i = 0; i < run.count; ++i) {
+            add(run.bytes);
+        }
+    }
+    return units;
+}
+
 }  // namespace
 
 Memory::Memory(const Product& product, const std::array<std::uint8_t, 12>& unique_id)
     : product_(product),
       flash_(product.flash_bytes, 0xFF),
       ram_(product.ram_bytes, 0x00),
-      system_memory_(system_memory_bytes, 0x00) {
-    const std::uint32_t id = id_block_address - system_memory_base;
-    std::fill(system_memory_.begin() + id, system_memory_.end(), std::uint8_t{0xFF});
-    const std::uint32_t flash_kib = product.flash_bytes / 1024;
-    const std::uint32_t ram_kib = product.ram_bytes / 1024;
-    system_memory_[id + 0] = static_cast<std::uint8_t>(flash_kib);
-    system_memory_[id + 1] = static_cast<std::uint8_t>(flash_kib >> 8);
-    system_memory_[id + 2] = static_cast<std::uint8_t>(ram_kib);
-    system_memory_[id + 3] = static_cast<std::uint8_t>(ram_kib >> 8);
-    std::ranges::copy(unique_id, system_memory_.begin() + id + 8);
+      units_(layout(product)) {
+    const Family& family = *product.family;
+    regions_.push_back(
+        {family.system_memory_base, std::vector<std::uint8_t>(family.system_memory_bytes, 0x00)});
+    place_identification(unique_id);
     for (std::size_t i = 0; i < options_.size(); i += 2) {
         set_option_pair(i, 0xFF);
     }
     set_option_pair(0, rdp_unprotected);
+}
+
+// The flash-size word and the unique ID read as erased around them. Inside
+// system memory (F0, F1, F3, H7) they sit in an erased tail that runs to its
+// end; elsewhere they get a small region of their own.
+void Memory::place_identification(const std::array<std::uint8_t, 12>& unique_id) {
+    const Family& family = *product_.family;
+    const std::uint32_t first = std::min(family.flash_size_address, family.unique_id_address);
+    const std::uint32_t last =
+        std::max(family.flash_size_address + 4, family.unique_id_address + 12);
+    Region& system = regions_.front();
+    if (inside(first, last - first, system.base, static_cast<std::uint32_t>(system.bytes.size()))) {
+        std::fill(system.bytes.begin() + (first - system.base), system.bytes.end(),
+                  std::uint8_t{0xFF});
+    } else {
+        const std::uint32_t base = first & ~0xFu;
+        regions_.push_back({base, std::vector<std::uint8_t>(((last - base) + 15) & ~0xFu, 0xFF)});
+    }
+    Region& words = regions_.back();
+    const std::uint32_t size_at = family.flash_size_address - words.base;
+    put_le(words.bytes, size_at, product_.flash_bytes / 1024, 2);
+    if (family.ram_size_after_flash_size) {
+        put_le(words.bytes, size_at + 2, product_.ram_bytes / 1024, 2);
+    }
+    std::ranges::copy(unique_id, words.bytes.begin() + (family.unique_id_address - words.base));
+}
+
+const Memory::Region* Memory::region_of(std::uint32_t address, std::uint32_t length) const {
+    for (const Region& region : regions_) {
+        if (inside(address, length, region.base, static_cast<std::uint32_t>(region.bytes.size()))) {
+            return &region;
+        }
+    }
+    return nullptr;
 }
 
 Area Memory::area_of(std::uint32_t address, std::uint32_t length) const {
@@ -46,10 +103,10 @@ Area Memory::area_of(std::uint32_t address, std::uint32_t length) const {
     if (inside(address, length, ram_base, product_.ram_bytes)) {
         return Area::ram;
     }
-    if (inside(address, length, system_memory_base, system_memory_bytes)) {
+    if (region_of(address, length)) {
         return Area::system_memory;
     }
-    if (inside(address, length, option_bytes_address, option_bytes_size)) {
+    if (inside(address, length, product_.family->option_bytes_address, option_bytes_size)) {
         return Area::option_bytes;
     }
     return Area::none;
@@ -66,10 +123,12 @@ std::optional<std::vector<std::uint8_t>> Memory::read(std::uint32_t address,
             return slice(flash_, flash_base);
         case Area::ram:
             return slice(ram_, ram_base);
-        case Area::system_memory:
-            return slice(system_memory_, system_memory_base);
+        case Area::system_memory: {
+            const Region* region = region_of(address, length);
+            return slice(region->bytes, region->base);
+        }
         case Area::option_bytes:
-            return slice(options_, option_bytes_address);
+            return slice(options_, product_.family->option_bytes_address);
         case Area::none:
             break;
     }
@@ -79,21 +138,23 @@ std::optional<std::vector<std::uint8_t>> Memory::read(std::uint32_t address,
 Memory::ProgramResult Memory::program_flash(std::uint32_t address,
                                             std::span<const std::uint8_t> bytes) {
     ProgramResult result;
+    const std::uint32_t unit = product_.family->write_unit;
     const std::uint32_t start = address - flash_base;
-    for (std::uint32_t i = 0; i + 1 < bytes.size(); i += 2) {
+    for (std::uint32_t i = 0; i + unit <= bytes.size(); i += unit) {
         const std::uint32_t at = start + i;
-        if (offset_protected(at)) {
+        if (range_protected(at, unit)) {
             result.hit_protected_page = true;
             continue;
         }
-        const auto value = static_cast<std::uint16_t>(bytes[i] | (bytes[i + 1] << 8));
-        const auto current = static_cast<std::uint16_t>(flash_[at] | (flash_[at + 1] << 8));
-        if (current != 0xFFFF && value != 0x0000) {
+        const auto value = bytes.subspan(i, unit);
+        const auto cells = std::span(flash_).subspan(at, unit);
+        const bool erased = std::ranges::all_of(cells, [](std::uint8_t b) { return b == 0xFF; });
+        const bool zeros = std::ranges::all_of(value, [](std::uint8_t b) { return b == 0x00; });
+        if (!erased && !zeros) {
             continue;  // not erased: the controller refuses (PGERR)
         }
-        flash_[at] = static_cast<std::uint8_t>(value);
-        flash_[at + 1] = static_cast<std::uint8_t>(value >> 8);
-        ++result.halfwords_programmed;
+        std::ranges::copy(value, cells.begin());
+        ++result.units_programmed;
     }
     return result;
 }
@@ -107,18 +168,28 @@ void Memory::load_flash(std::uint32_t offset, std::span<const std::uint8_t> byte
 }
 
 bool Memory::erase_page(std::uint32_t page) {
-    const std::uint32_t offset = page * product_.page_bytes;
-    if (offset_protected(offset)) {
+    const Unit& unit = units_.at(page);
+    if (range_protected(unit.offset, unit.bytes)) {
         return false;
     }
-    std::fill_n(flash_.begin() + offset, product_.page_bytes, std::uint8_t{0xFF});
+    std::fill_n(flash_.begin() + unit.offset, unit.bytes, std::uint8_t{0xFF});
     return true;
 }
 
 bool Memory::mass_erase() {
     bool skipped = false;
-    for (std::uint32_t page = 0; page < product_.page_count(); ++page) {
+    for (std::uint32_t page = 0; page < units_.size(); ++page) {
         skipped = !erase_page(page) || skipped;
+    }
+    return !skipped;
+}
+
+bool Memory::erase_bank(std::uint32_t bank) {
+    bool skipped = false;
+    for (std::uint32_t page = 0; page < units_.size(); ++page) {
+        if (units_[page].bank == bank) {
+            skipped = !erase_page(page) || skipped;
+        }
     }
     return !skipped;
 }
@@ -158,8 +229,15 @@ std::uint32_t Memory::sector_of_offset(std::uint32_t offset) const {
     return std::min(max_sectors - 1, offset / sector_bytes);
 }
 
-bool Memory::offset_protected(std::uint32_t offset) const {
-    return (write_protection() & (1u << sector_of_offset(offset))) == 0;
+bool Memory::range_protected(std::uint32_t offset, std::uint32_t bytes) const {
+    const std::uint32_t wrp = write_protection();
+    for (std::uint32_t s = sector_of_offset(offset); s <= sector_of_offset(offset + bytes - 1);
+         ++s) {
+        if ((wrp & (1u << s)) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void Memory::set_option_pair(std::size_t index, std::uint8_t value) {

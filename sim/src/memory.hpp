@@ -1,5 +1,6 @@
-// The chip's memory map: flash programmed like the STM32F1 flash controller,
-// RAM, the identification block in system memory and the option bytes.
+// The chip's memory map: flash with the family's erase units and write unit,
+// RAM, system memory, the flash-size word and unique ID at the family's
+// addresses, and the option bytes.
 #pragma once
 
 #include <array>
@@ -14,9 +15,6 @@ namespace stm32sim {
 
 enum class Area { none, flash, ram, system_memory, option_bytes };
 
-// RAM the bootloader keeps for itself (AN2606): writes there are refused.
-inline constexpr std::uint32_t bootloader_ram_bytes = 0x200;
-
 class Memory {
   public:
     Memory(const Product& product, const std::array<std::uint8_t, 12>& unique_id);
@@ -29,21 +27,31 @@ class Memory {
     const std::vector<std::uint8_t>& flash() const { return flash_; }
 
     struct ProgramResult {
-        std::uint32_t halfwords_programmed = 0;
+        std::uint32_t units_programmed = 0;
         bool hit_protected_page = false;
     };
-    // Half-word programming: a cell is programmed only when erased (0xFFFF),
-    // or when the value is 0x0000; protected sectors are skipped. The range
-    // must lie in flash and start on a half-word.
+    // Programs whole write units: a unit is programmed only when erased
+    // (all 0xFF), or when the value is all zeros; protected sectors are
+    // skipped. The range must lie in flash and start on a write unit; a
+    // trailing part of a unit is not programmed.
     ProgramResult program_flash(std::uint32_t address, std::span<const std::uint8_t> bytes);
     void write_ram(std::uint32_t address, std::span<const std::uint8_t> bytes);
     // Direct load, no flash rules (images, tests).
     void load_flash(std::uint32_t offset, std::span<const std::uint8_t> bytes);
-    // false (and nothing erased) when the page is protected.
+    // Erase units (pages or sectors), numbered from the start of flash
+    // across both banks.
+    struct Unit {
+        std::uint32_t offset;
+        std::uint32_t bytes;
+        std::uint32_t bank;  // 0 or 1
+    };
+    const std::vector<Unit>& units() const { return units_; }
+    // false (and nothing erased) when the unit is protected.
     bool erase_page(std::uint32_t page);
-    // Erases every page outside the protected sectors; false when some
-    // were protected.
+    // Erases every unit (of one bank) outside the protected sectors; false
+    // when some were protected.
     bool mass_erase();
+    bool erase_bank(std::uint32_t bank);
     // Mass erase regardless of write protection (readout unprotect).
     void erase_all();
 
@@ -60,14 +68,23 @@ class Memory {
   private:
     static constexpr std::uint8_t rdp_unprotected = 0xA5;
 
+    // Read-only memory outside flash and RAM.
+    struct Region {
+        std::uint32_t base;
+        std::vector<std::uint8_t> bytes;
+    };
+    const Region* region_of(std::uint32_t address, std::uint32_t length) const;
+    void place_identification(const std::array<std::uint8_t, 12>& unique_id);
+
     std::uint32_t sector_of_offset(std::uint32_t offset) const;
-    bool offset_protected(std::uint32_t offset) const;
+    bool range_protected(std::uint32_t offset, std::uint32_t bytes) const;
     void set_option_pair(std::size_t index, std::uint8_t value);
 
     Product product_;
     std::vector<std::uint8_t> flash_;
     std::vector<std::uint8_t> ram_;
-    std::vector<std::uint8_t> system_memory_;
+    std::vector<Region> regions_;  // system memory, then the identification words
+    std::vector<Unit> units_;
     std::array<std::uint8_t, option_bytes_size> options_{};
 };
 

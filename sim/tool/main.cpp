@@ -1,4 +1,4 @@
-// chipload-sim: a simulated STM32F1 bootloader target on RFC 2217 or a
+// chipload-sim: a simulated STM32 bootloader target on RFC 2217 or a
 // pseudo-terminal. Runs until SIGINT or SIGTERM, then writes --dump.
 #include <pthread.h>
 #include <signal.h>

@@ -64,12 +64,81 @@ void parse_endpoint(const std::string& text, Options& options) {
         static_cast<std::uint16_t>(parse_unsigned(text.substr(colon + 1), "--rfc2217", 65535));
 }
 
+// "f103c8 (default), f103c6, ..." wrapped under the option's description.
+std::string product_names() {
+    std::string text;
+    std::size_t line = 0;
+    for (const stm32sim::Product& product : stm32sim::all_products()) {
+        std::string item(product.name);
+        item += text.empty() ? " (default)" : "";
+        if (!text.empty()) {
+            text += ",";
+            ++line;
+            if (line + item.size() + 1 > 52) {
+                text += "\n                        ";
+                line = 0;
+            } else {
+                text += " ";
+                ++line;
+            }
+        }
+        text += item;
+        line += item.size();
+    }
+    return text;
+}
+
+// CMD:STEP[:N], for instance 0x31:data:3 (the data block of the third Write
+// Memory).
+stm32sim::RefusedStep parse_refused_step(const std::string& text) {
+    using Step = stm32sim::RefusedStep::Step;
+    const std::string option = "--refuse-step";
+    const auto first = text.find(':');
+    if (first == std::string::npos) {
+        throw BadOption(option + ": expected CMD:STEP[:N], got '" + text + "'");
+    }
+    const auto second = text.find(':', first + 1);
+    stm32sim::RefusedStep refused;
+    refused.command = static_cast<std::uint8_t>(parse_unsigned(text.substr(0, first), option, 255));
+    const std::string step = text.substr(
+        first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
+    if (step == "command") {
+        refused.step = Step::command;
+    } else if (step == "address") {
+        refused.step = Step::address;
+    } else if (step == "length") {
+        refused.step = Step::length;
+    } else if (step == "data") {
+        refused.step = Step::data;
+    } else {
+        throw BadOption(option + ": expected command, address, length or data as the step, got '" +
+                        step + "'");
+    }
+    if (second != std::string::npos) {
+        refused.occurrence = static_cast<std::uint32_t>(
+            parse_unsigned(text.substr(second + 1), option, 1'000'000'000));
+        if (refused.occurrence == 0) {
+            throw BadOption(option + ": occurrences count from 1");
+        }
+    }
+    if (!stm32sim::command_has_step(refused.command, stm32sim::RefusedStep::Step::command)) {
+        throw BadOption(option + ": " + text.substr(0, first) +
+                        " is not a command of this bootloader");
+    }
+    if (!stm32sim::command_has_step(refused.command, refused.step)) {
+        throw BadOption(option + ": command " + text.substr(0, first) + " has no " + step +
+                        " step");
+    }
+    return refused;
+}
+
 }  // namespace
 
 std::string usage() {
     return R"(usage: chipload-sim (--rfc2217 HOST:PORT | --pty [--link PATH] [--baud N]) [options]
 
-A simulated STM32F1 with its USART bootloader (AN3155) and flash.
+A simulated STM32 (F0, F1, F2, F3, F4, F7, G0, G4, H7, L0, L1, L4 or WB) with
+its USART bootloader (AN3155) and flash.
 
 transports:
   --rfc2217 HOST:PORT   serve RFC 2217 clients in turn (port 0: any free port);
@@ -80,8 +149,8 @@ transports:
   --link PATH           pty: also make PATH a symlink to it
   --baud N              pty: line rate for pacing (8E1), default 115200
 chip:
-  --product NAME        f103c8 (default), f103c6, f103cb, f103rb, f103rc,
-                        f103rd, f103re, f100rb
+  --product NAME        )" +
+           product_names() + R"(
   --timing real|none    real (default): line-rate pacing and datasheet flash
                         times; none: answer at once
   --image FILE          raw binary loaded into flash at 0x08000000
@@ -97,6 +166,11 @@ chip:
   -v, --verbose         log every command, address, length and verdict
 faults (seeded):
   --refuse-command CODE   NACK this command code
+  --refuse-step CMD:STEP[:N]  NACK one step of the Nth (default first) command
+                          CMD, counted over the whole run; STEP is command,
+                          address, length (Read Memory) or data (Write Memory's
+                          block, Erase's page list, Write Protect's sectors);
+                          0x7F:command:N refuses the Nth synchronisation
   --refuse-fraction P     turn this fraction of ACKs into NACKs
   --lose-fraction P       never send this fraction of replies
   --split N               cut replies into N pieces ...
@@ -188,6 +262,8 @@ ParseResult parse_options(const std::vector<std::string>& args) {
             } else if (arg == "--refuse-command") {
                 faults.refuse_command =
                     static_cast<std::uint8_t>(parse_unsigned(value(), arg, 255));
+            } else if (arg == "--refuse-step") {
+                faults.refuse_step = parse_refused_step(value());
             } else if (arg == "--refuse-fraction") {
                 faults.refuse_fraction = parse_fraction(value(), arg);
             } else if (arg == "--lose-fraction") {

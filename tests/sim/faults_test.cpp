@@ -30,6 +30,97 @@ TEST(Faults, RefusingEveryReplyNacksEvenTheSynchronisation) {
     EXPECT_EQ(talk(target, {0x7F}), Bytes{nack}) << "still waiting for a synchronisation";
 }
 
+// One exchange of a scripted session and the bytes the target answers with.
+struct Exchange {
+    Bytes sent;
+    Bytes answer;
+};
+
+struct RefusedStepCase {
+    const char* name;
+    RefusedStep refused;
+    std::vector<Exchange> session;  // after the synchronisation
+};
+
+class RefusedStepTest : public ::testing::TestWithParam<RefusedStepCase> {};
+
+TEST_P(RefusedStepTest, OnlyTheChosenStepOfTheChosenOccurrenceIsNacked) {
+    Target target(with_faults({.refuse_step = GetParam().refused}));
+    target.load_flash(flash_base, Bytes(1024, 0x00));
+    ASSERT_EQ(talk(target, {0x7F}), Bytes{ack});
+    for (std::size_t i = 0; i < GetParam().session.size(); ++i) {
+        const Exchange& exchange = GetParam().session[i];
+        EXPECT_EQ(talk(target, exchange.sent), exchange.answer) << "exchange " << i;
+    }
+}
+
+const Bytes ram_write = command(0x31) + address_frame(0x2000'1000) + block({1, 2, 3, 4});
+const Bytes read_16 = command(0x11) + address_frame(flash_base) + Bytes{0x0F, 0xF0};
+const Bytes erase_page_0 = command(0x43) + block({0});
+using Step = RefusedStep::Step;
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, RefusedStepTest,
+    ::testing::Values(RefusedStepCase{"SecondWriteData",
+                                      {0x31, Step::data, 2},
+                                      {{ram_write, {ack, ack, ack}},
+                                       {read_16, Bytes{ack, ack, ack} + Bytes(16, 0x00)},
+                                       {ram_write, {ack, ack, nack}},
+                                       {ram_write, {ack, ack, ack}}}},
+                      RefusedStepCase{"WriteAddress",
+                                      {0x31, Step::address, 1},
+                                      {{command(0x31) + address_frame(0x2000'1000), {ack, nack}},
+                                       {ram_write, {ack, ack, ack}}}},
+                      RefusedStepCase{"ReadLength",
+                                      {0x11, Step::length, 1},
+                                      {{read_16, {ack, ack, nack}},
+                                       {read_16, Bytes{ack, ack, ack} + Bytes(16, 0)}}},
+                      RefusedStepCase{"GoAddressLeavesTheChipInTheBootloader",
+                                      {0x21, Step::address, 1},
+                                      {{command(0x21) + address_frame(flash_base), {ack, nack}},
+                                       {command(0x01), {ack, 0x22, 0x00, 0x00, ack}}}},
+                      RefusedStepCase{"ThirdGetVersion",
+                                      {0x01, Step::command, 3},
+                                      {{command(0x01), {ack, 0x22, 0x00, 0x00, ack}},
+                                       {command(0x01), {ack, 0x22, 0x00, 0x00, ack}},
+                                       {command(0x01), {nack}},
+                                       {command(0x01), {ack, 0x22, 0x00, 0x00, ack}}}},
+                      RefusedStepCase{"ErasePageList",
+                                      {0x43, Step::data, 1},
+                                      {{erase_page_0, {ack, nack}},
+                                       {read_16, Bytes{ack, ack, ack} + Bytes(16, 0x00)},
+                                       {erase_page_0, {ack, ack}},
+                                       {read_16, Bytes{ack, ack, ack} + Bytes(16, 0xFF)}}}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST(Faults, RefusedStepKeepsFlashAndMemoryAsTheyWere) {
+    Target target(with_faults({.refuse_step = RefusedStep{0x31, Step::data, 1}}));
+    talk(target, {0x7F});
+    EXPECT_EQ(talk(target, ram_write), (Bytes{ack, ack, nack}));
+    EXPECT_NE(target.read_memory(0x2000'1000, 4), (Bytes{1, 2, 3, 4}));
+    const auto log = target.commands();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_FALSE(log[1].acknowledged);
+}
+
+TEST(Faults, RefusedSynchronisationCountsAcrossResets) {
+    Target target(with_faults({.refuse_step = RefusedStep{0x7F, Step::command, 2}}));
+    EXPECT_EQ(talk(target, {0x7F}), Bytes{ack});
+    target.reset(Clock::now());
+    EXPECT_EQ(talk(target, {0x7F}), Bytes{nack});
+    EXPECT_EQ(talk(target, {0x7F}), Bytes{ack}) << "still waiting for a synchronisation";
+}
+
+TEST(Faults, OnlyStepsACommandHasCanBeRefused) {
+    EXPECT_TRUE(command_has_step(0x31, Step::data));
+    EXPECT_TRUE(command_has_step(0x11, Step::length));
+    EXPECT_TRUE(command_has_step(0x7F, Step::command));
+    EXPECT_FALSE(command_has_step(0x31, Step::length));
+    EXPECT_FALSE(command_has_step(0x21, Step::data));
+    EXPECT_FALSE(command_has_step(0x02, Step::address));
+    EXPECT_FALSE(command_has_step(0x55, Step::command)) << "not a command of this bootloader";
+}
+
 // The replies to a long scripted session, under a fraction of some fault.
 Bytes scripted_session(const FaultConfig& faults, std::uint64_t seed) {
     Target target(with_faults(faults, seed));

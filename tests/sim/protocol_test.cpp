@@ -63,7 +63,7 @@ TEST(Products, GetIdAndIdentificationBlockFollowTheProduct) {
         ASSERT_TRUE(product);
         EXPECT_EQ(product->page_bytes, c.flash_kib > 128 ? 2048u : 1024u);
     }
-    EXPECT_FALSE(find_product("f407vg"));
+    EXPECT_FALSE(find_product("f999zz"));
 }
 
 TEST(UniqueId, SeededStableAndDistinct) {

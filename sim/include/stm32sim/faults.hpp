@@ -10,9 +10,32 @@
 
 namespace stm32sim {
 
+// One step of one command that the bootloader answers with NACK instead of
+// ACK, in the nth time that command arrives (counted from 1 over the whole
+// run, resets included). The step is refused even when its bytes are good.
+struct RefusedStep {
+    enum class Step {
+        command,  // the command code and its complement (0x7F: the synchronisation)
+        address,  // the start address (Read Memory, Go, Write Memory)
+        length,   // the byte count (Read Memory)
+        data,     // the data block (Write Memory), page list (Erase), sector list (Write Protect)
+    };
+
+    std::uint8_t command = 0;
+    Step step = Step::command;
+    std::uint32_t occurrence = 1;
+
+    bool operator==(const RefusedStep&) const = default;
+};
+
+// Whether the bootloader's command reaches this step, so that a refusal
+// configured for it can happen at all.
+bool command_has_step(std::uint8_t command, RefusedStep::Step step);
+
 struct FaultConfig {
     // This command code is answered with NACK right after its complement.
     std::optional<std::uint8_t> refuse_command{};
+    std::optional<RefusedStep> refuse_step{};
     // Chance that an ACK the bootloader would send becomes a NACK (the
     // command is then abandoned, as with any NACK).
     double refuse_fraction = 0.0;

@@ -1,6 +1,7 @@
-// The simulated chip: an STM32F1 with its system-memory USART bootloader
-// (protocol version 2.2 as described in ST's AN3155), its flash, RAM, option
-// bytes and identification block, a reset line driven by DTR and a BOOT0 pin
+// The simulated chip: an STM32 of a chosen product (product.hpp) with its
+// system-memory USART bootloader (ST's AN3155: protocol 2.2 on the F1, 3.1
+// with Extended Erase on the later families), its flash, RAM, option bytes
+// and identification words, a reset line driven by DTR and a BOOT0 pin
 // driven by RTS.
 //
 // A transport (RFC 2217 server, pseudo-terminal server, or a test) feeds the
@@ -8,13 +9,14 @@
 // take_output(); next_output_due() says when to ask again. Every method is
 // thread-safe. Times are passed in so that tests can use a synthetic clock.
 //
-// Flash behaves like the F1's: programming clears bits of erased half-words
-// only (0x0000 may always be written), Write Memory programs whole words from
-// its start address and silently drops a trailing partial word, and writes
-// or erases of write-protected sectors are skipped without an error. Readout
-// protection NACKs everything but Get, Get Version, Get ID and Readout
-// Unprotect, which mass-erases. Protection changes and option byte writes
-// reset the chip after their last ACK.
+// Flash behaves like the family's: programming works in whole write units
+// (half-word, word, double-word or flash word) that must be erased unless
+// the value is all zeros, Write Memory programs whole words (or units, when
+// larger) from its start address and silently drops a trailing part, and
+// writes or erases of write-protected sectors are skipped without an error.
+// Readout protection NACKs everything but Get, Get Version, Get ID and
+// Readout Unprotect, which mass-erases. Protection changes and option byte
+// writes reset the chip after their last ACK.
 //
 //   stm32sim::Target chip({.product = *stm32sim::find_product("f103c8"),
 //                          .boot0 = stm32sim::Boot0Polarity::tied_high});

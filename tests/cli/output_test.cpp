@@ -77,6 +77,31 @@ TEST(ProgressText, PlainLinesAtEachQuarterAndErrorsEvenWhenQuiet) {
     }
 }
 
+TEST(ProgressText, LiveBarsRedrawInPlaceAtMostTenTimesASecond) {
+    auto now = std::chrono::steady_clock::time_point{};
+    std::FILE* file = std::tmpfile();
+    {
+        cli::Progress progress(file, cli::ProgressStyle::kBar, {"A", "B"}, [&] { return now; });
+        progress.begin(0, "read", 100);
+        progress.advance(0, 10);  // too soon after the last draw: not drawn
+        now += 150ms;
+        progress.advance(0, 50);
+        progress.note(1, "done");
+    }
+    std::rewind(file);
+    std::string text(4096, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), file));
+    std::fclose(file);
+    const std::string up = "\x1b[1A\r\x1b[2K";
+    EXPECT_EQ("A  read    [------------------------] 0/100 B   0%\nB  ...\n" + up + up +
+                  "A  read    [############------------] 50/100 B  50%\nB  ...\n" + up + up +
+                  "B  done\n"
+                  "A  read    [############------------] 50/100 B  50%\nB  ...\n"
+                  // Closing draws the final state once more and leaves it.
+                  + up + up + "A  read    [############------------] 50/100 B  50%\nB  ...\n",
+              text);
+}
+
 TEST(FlashLayoutTest, PagesAnImageTouches) {
     // 16 KiB sectors then a 64 KiB one, as F4 parts have.
     const cli::FlashLayout layout(0x08000000, {16384, 16384, 16384, 16384, 65536});

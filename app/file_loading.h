@@ -1,9 +1,7 @@
-// Loading a program (Intel HEX or raw) or a text file into the image.
+// Loading a program (Intel HEX or raw) into the image.
 #pragma once
 
 int loadFile(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
-int comm_loadfile(int panel, int control, int event, void* callbackData, int eventData1,
-                  int eventData2);
 int saveFile(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 
 // Appends the data bytes of every data record of the open HEX file to image

@@ -90,7 +90,8 @@ constexpr unsigned int kTerminalReadInterval = 100;
 
 void ShowConnectState(int connected) {
     connectFlag = connected;
-    SetCtrlAttribute(panelHandle, PANEL_CONNECT, ATTR_LABEL_TEXT, connected ? "断开连接" : "连接设备");
+    SetCtrlAttribute(panelHandle, PANEL_CONNECT, ATTR_LABEL_TEXT,
+                     connected ? "断开连接" : "连接设备");
 }
 
 // Names the device and why it did not open; the port is forgotten.

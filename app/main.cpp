@@ -43,9 +43,9 @@ struct Options {
 // Options the window's toolkit takes out of the command line itself: they
 // pass the check here and are left for it.
 constexpr const char* kToolkitOptionsWithValue[] = {
-    "-platform", "-platformpluginpath", "-platformtheme", "-plugin", "-style", "-stylesheet",
-    "-session",  "-display",            "-geometry",      "-qwindowgeometry", "-qwindowtitle",
-    "-qwindowicon"};
+    "-platform", "-platformpluginpath", "-platformtheme", "-plugin",
+    "-style",    "-stylesheet",         "-session",       "-display",
+    "-geometry", "-qwindowgeometry",    "-qwindowtitle",  "-qwindowicon"};
 constexpr const char* kToolkitFlags[] = {"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync"};
 
 bool IsOneOf(const std::string& argument, const auto& names) {

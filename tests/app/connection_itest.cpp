@@ -225,6 +225,12 @@ TEST_F(Connection, PortThatCannotOpenIsNamedWithTheReasonAndBothControlsShowItCl
     EXPECT_TRUE(portOpen8());
     EXPECT_EQ(kDisconnectLabel, label());
     EXPECT_EQ("\x7F", pty.read(1, 2s));
+    // After all those failures the quit still ends the program.
+    app->ui().queuePopupAnswer(1);
+    app->ui().queuePopupAnswer(1);
+    app->pressQuit();
+    EXPECT_TRUE(app->waitForExit(10s));
+    EXPECT_EQ(0, app->exitCode());
 }
 
 TEST_F(Connection, TerminalToggleOpensOnceAndClosesEvenDuringASession) {

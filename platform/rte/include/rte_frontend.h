@@ -214,8 +214,10 @@ class FrontEnd {
     virtual void quitLoop() = 0;
     // Any thread: the engine's queue has work.
     virtual void wake() = 0;
-    // User-interface thread, from ProcessSystemEvents: handle the front
-    // end's own pending work (redraws, input) without blocking.
+    // User-interface thread, from ProcessSystemEvents and while the engine
+    // waits there for another thread (a timer's tick, a worker): handle the
+    // front end's own pending work (redraws, input, pop-ups other threads
+    // asked for) and return.
     virtual void processFrontEndEvents() {}
 
     // Any thread, no engine lock held: something in the model changed.

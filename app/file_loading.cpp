@@ -259,36 +259,6 @@ int loadFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, 
     return 0;
 }
 
-int comm_loadfile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
-                  int /*eventData1*/, int /*eventData2*/) {
-    if (event != EVENT_COMMIT) {
-        return 0;
-    }
-    char path[RTE_MAX_PATHNAME_LEN];
-    if (FileSelectPopup("", "*.txt", "*.txt", "选择TXT文件", 2, 0, 0, 1, 0, path, sizeof path) <=
-        0) {
-        return 0;
-    }
-    if (!OpenChosenFile(path)) {
-        RTE_Beep();
-        PopupWithPath("TXT文件", path, "不能打开！！！");
-        return 0;
-    }
-    SetCtrlVal(termTabPanel, TABTERM_TXTPATH, path);
-    long size = 0;
-    if (GetFileInfo(path, &size) == 1 && size > IMAGE_SIZE) {
-        // Checked before the image is touched: the previous one stays.
-        ReportLoadFailure("文件大小超过128KB（131072字节），无法加载！！！");
-    } else if (ReplaceImage()) {
-        const int read =
-            RTE_ReadFile(HEXFileHandle, reinterpret_cast<char*>(f_temp), static_cast<int>(size));
-        binLength = read > 0 ? read : 0;
-    }
-    CloseHexFile(&HEXFileHandle);
-    RTE_Beep();
-    return 0;
-}
-
 int saveFile(int /*panel*/, int /*control*/, int /*event*/, void* /*callbackData*/,
              int /*eventData1*/, int /*eventData2*/) {
     return 0;

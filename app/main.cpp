@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -42,11 +41,32 @@ struct Options {
     std::string screenshot;
 };
 
+// Options the window's toolkit takes out of the command line itself: they
+// pass the check here and are left for it.
+constexpr const char* kToolkitOptionsWithValue[] = {
+    "-platform", "-platformpluginpath", "-platformtheme", "-plugin",
+    "-style",    "-stylesheet",         "-session",       "-display",
+    "-geometry", "-qwindowgeometry",    "-qwindowtitle",  "-qwindowicon"};
+constexpr const char* kToolkitFlags[] = {"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync"};
+
+bool IsOneOf(const std::string& argument, const auto& names) {
+    for (const char* name : names) {
+        if (argument == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Applies the --com mappings as it goes; false with a message on a bad argument.
 bool ParseArguments(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; i++) {
         const std::string argument = argv[i];
-        if (argument == "--headless") {
+        if (IsOneOf(argument, kToolkitOptionsWithValue) && i + 1 < argc) {
+            ++i;
+        } else if (IsOneOf(argument, kToolkitFlags)) {
+            continue;
+        } else if (argument == "--headless") {
             options.headless = true;
         } else if (argument == "--demo") {
             options.demo = true;
@@ -120,30 +140,14 @@ int RunProgram() {
     return 0;
 }
 
-bool HasArgument(int argc, char** argv, const char* wanted) {
-    for (int i = 1; i < argc; i++) {
-        if (std::strcmp(argv[i], wanted) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     if (cli::wantsCommandLine(argc, argv)) {
         return cli::runCommandLine(argc, argv);
     }
-    [[maybe_unused]] const bool window =
-        !HasArgument(argc, argv, "--headless") && !HasArgument(argc, argv, "--help");
-#ifdef CHIPLOAD_WITH_QT
-    // Qt takes its own options (-platform, -style, ...) out of argv first.
-    if (window && RTE_InstallQtFrontEnd(&argc, argv) != 0) {
-        std::fputs("chipload: no display to draw on; run with --headless\n", stderr);
-        return 1;
-    }
-#endif
+    // Checked before any front end starts: a bad argument is named whether or
+    // not there is a display to draw on.
     Options options;
     if (!ParseArguments(argc, argv, options)) {
         return 2;
@@ -152,6 +156,7 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    [[maybe_unused]] const bool window = !options.headless;
 #ifdef CHIPLOAD_WITH_DEMO
     std::unique_ptr<chipload::demo::Board> demoBoard;
     if (options.demo) {
@@ -171,6 +176,11 @@ int main(int argc, char** argv) {
 #endif
 #ifdef CHIPLOAD_WITH_QT
     if (window) {
+        // The toolkit takes its own options (-platform, -style, ...) out of argv.
+        if (RTE_InstallQtFrontEnd(&argc, argv) != 0) {
+            std::fputs("chipload: no display to draw on; run with --headless\n", stderr);
+            return 1;
+        }
 #ifdef CHIPLOAD_WITH_DEMO
         if (!options.screenshot.empty()) {
             return chipload::demo::RunWindowJob(options.screenshot, RunProgram);

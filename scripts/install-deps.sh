@@ -9,6 +9,7 @@ packages=(
   ser2net python3 python3-serial python3-intelhex srecord
   gcc-arm-none-eabi libnewlib-arm-none-eabi
   clang libclang-rt-14-dev
+  librsvg2-bin desktop-file-utils dpkg-dev file man-db
 )
 missing=()
 for p in "${packages[@]}"; do

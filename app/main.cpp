@@ -1,4 +1,4 @@
-// chipload [--headless] [--demo] [--com N=DEVICE]... [--help]
+// chipload [--headless] [--demo] [--com N=DEVICE]... [--list-ports] [--version] [--help]
 #include <pthread.h>
 #include <signal.h>
 
@@ -9,7 +9,9 @@
 #include <string>
 #include <thread>
 
+#include "chipload_version.h"
 #include "command_line.h"
+#include "port_listing.h"
 #include "port_map.h"
 #include "rte.h"
 #include "rte_headless.h"
@@ -24,7 +26,8 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: chipload [--headless] [--demo] [--com N=DEVICE]... [--help]\n"
+    "Usage: chipload [--headless] [--demo] [--com N=DEVICE]... [--list-ports] [--version]\n"
+    "                [--help]\n"
     "  --headless        no window: pop-ups, status and log lines go to standard output,\n"
     "                    pop-ups are answered with their first button\n"
     "  --demo            COM1 is a simulated STM32F103 started by the program; with\n"
@@ -32,11 +35,15 @@ const char kUsage[] =
     "  --demo-screenshot FILE  the demo's job in the window, saved as FILE (PNG) when\n"
     "                    programming completes\n"
     "  --com N=DEVICE    COMn stands for DEVICE (a tty path or rfc2217://HOST:PORT)\n"
+    "  --list-ports      what COM1..COM10 stand for, then exit\n"
+    "  --version         the version, then exit\n"
     "  --help            this text\n";
 
 struct Options {
     bool headless = false;
     bool help = false;
+    bool version = false;
+    bool listPorts = false;
     bool demo = false;
     std::string screenshot;
 };
@@ -75,6 +82,10 @@ bool ParseArguments(int argc, char** argv, Options& options) {
             options.screenshot = argv[++i];
         } else if (argument == "--help") {
             options.help = true;
+        } else if (argument == "--version") {
+            options.version = true;
+        } else if (argument == "--list-ports") {
+            options.listPorts = true;
         } else if (argument == "--com" && i + 1 < argc) {
             const std::string mapping = argv[++i];
             const auto equals = mapping.find('=');
@@ -154,6 +165,14 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("chipload %s\n", CHIPLOAD_VERSION);
+        return 0;
+    }
+    if (options.listPorts) {
+        std::fputs(chipload::portmap::listing().c_str(), stdout);
         return 0;
     }
     [[maybe_unused]] const bool window = !options.headless;

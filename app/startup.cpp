@@ -6,6 +6,7 @@
 #include "TideComm.h"
 #include "asynctimer.h"
 #include "callback_registry.h"
+#include "chipload_version.h"
 #include "connection.h"
 #include "flash_ops.h"
 #include "panel_handles.h"
@@ -107,6 +108,7 @@ void SystemInit(void) {
     GetPanelHandleFromTabPage(panelHandle, PANEL_TAB, 2, &thirdTabPanel);
     GetPanelHandleFromTabPage(ispTabPanel, TABISP_TAB, 0, &opsTabPanel);
     GetPanelHandleFromTabPage(ispTabPanel, TABISP_TAB, 1, &opsTab2Panel);
+    SetCtrlVal(thirdTabPanel, TABTHIRD_VERSION, CHIPLOAD_VERSION);
     TideComm_Init();
 }
 

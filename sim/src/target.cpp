@@ -392,6 +392,12 @@ void Target::set_dtr(bool asserted, TimePoint now) {
     state_->notify_listener();
 }
 
+void Target::set_faults(const FaultConfig& faults) {
+    std::lock_guard lock(state_->mutex);
+    state_->config.faults = faults;
+    state_->faults = FaultInjector(faults, state_->config.seed);
+}
+
 void Target::set_rts(bool asserted, TimePoint) {
     std::lock_guard lock(state_->mutex);
     state_->rts = asserted;  // BOOT0 only matters when reset ends

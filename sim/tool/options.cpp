@@ -191,6 +191,7 @@ faults (seeded):
 
 ParseResult parse_options(const std::vector<std::string>& args) {
     Options options;
+    options.target.timing = Timing::real;  // the tool paces at the line rate unless told otherwise
     bool transport_given = false;
     bool start_given = false;
     std::uint64_t idle_ms = 100;

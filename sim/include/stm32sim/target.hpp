@@ -149,6 +149,9 @@ class Target {
     std::uint64_t reset_count() const;
     std::vector<CommandRecord> commands() const;
     void clear_commands();
+    // Replaces the faults from now on, as if the chip had started with them
+    // (a test's way to make a connected board fall silent).
+    void set_faults(const FaultConfig& faults);
 
   private:
     struct State;

@@ -21,15 +21,6 @@ SimBoard::SimBoard(int com, const std::string& product, stm32sim::FaultConfig fa
     MapPort(com, device());
 }
 
-void SimBoard::unplug() {
-    server_->stop();
-}
-
-void SimBoard::plugBackIn() {
-    server_ = std::make_unique<stm32sim::Rfc2217Server>(*target_);
-    server_->start("127.0.0.1", port_);
-}
-
 SimBoard::~SimBoard() {
     server_->stop();
 }

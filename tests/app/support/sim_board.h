@@ -23,10 +23,6 @@ class SimBoard {
 
     stm32sim::Target& target() { return *target_; }
     std::string device() const;
-    // The board goes away (its server closes the connection and stops
-    // listening) and comes back on the same address.
-    void unplug();
-    void plugBackIn();
 
   private:
     std::unique_ptr<stm32sim::Target> target_;

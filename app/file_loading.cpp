@@ -1,11 +1,13 @@
 #include "file_loading.h"
 
-#include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 #include "ChipLoad.h"
-#include "TideComm.h"
+#include "hex_reader.h"
 #include "operator_messages.h"
 #include "panel_handles.h"
 #include "program_image.h"
@@ -18,7 +20,7 @@ int HEXFileHandle = -1;
 
 namespace {
 
-enum { LINE_BUFFER_SIZE = 256, MESSAGE_SIZE = 512, RECORD_DATA = 0x00, RECORD_EOF = 0x01 };
+enum { LINE_BUFFER_SIZE = 256, MESSAGE_SIZE = 512 };
 
 // Shortest line that can hold a record: ':', count, address, type, checksum.
 constexpr int kMinRecordLength = 11;
@@ -39,19 +41,6 @@ void ReportLineFailure(int lineNumber, const char* reason) {
     char text[MESSAGE_SIZE];
     Fmt(text, "%s<%s%d%s", "HEX文件第", lineNumber, reason);
     ReportLoadFailure(text);
-}
-
-int PairValue(const char* text) {
-    return TideComm_HexToInt(text, 2) & 0xFF;
-}
-
-bool AllHexDigits(const char* text, int length) {
-    for (int i = 0; i < length; i++) {
-        if (std::isxdigit(static_cast<unsigned char>(text[i])) == 0) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // Line ends and trailing blanks are not part of the record, whichever tool wrote it.
@@ -114,7 +103,47 @@ bool ReadRawFile(const char* path, int* length) {
     return true;
 }
 
+// Where a HEX file may place data: the identified chip's flash, else the
+// first 128 KiB; never more than the image holds.
+isp::FlashLimits ImageLimits() {
+    constexpr std::uint32_t kImageBytes = IMAGE_SIZE;
+    const std::uint32_t flash = STM32_info.flash_size_kb * 1024u;
+    const std::uint32_t size = flash > 0 && flash < kImageBytes ? flash : kImageBytes;
+    return isp::FlashLimits{FLASH_BASE_ADDR, size};
+}
+
+void ReportHexSyntax(const isp::HexSyntaxError& error) {
+    const int lineNumber = static_cast<int>(error.line);
+    if (error.kind == isp::HexErrorKind::kNoStartCode) {
+        SetStatus("HEX文件数据格式错误，无法定位!!!");
+    } else if (error.kind == isp::HexErrorKind::kBadChecksum) {
+        char text[MESSAGE_SIZE];
+        Fmt(text, "%s<%s%d%s", "HEX文件第", lineNumber, "行校验和错误，退出转换！！");
+        LogLine(text);
+    } else {
+        ReportLineFailure(lineNumber, "行记录格式错误，退出转换！！");
+    }
+}
+
+void ReportImageRefusal(const isp::ImageError& error, const isp::FlashLimits& limits) {
+    char text[MESSAGE_SIZE];
+    const unsigned address = error.address.value_or(0);
+    if (error.kind == isp::ImageErrorKind::kOutsideFlash) {
+        Fmt(text, "%s<HEX文件第%d行数据地址0x%08X超出FLASH范围（0x%08X～0x%08X），退出转换！！",
+            static_cast<int>(error.line), address, static_cast<unsigned>(limits.base),
+            static_cast<unsigned>(limits.base + limits.size - 1));
+    } else if (error.kind == isp::ImageErrorKind::kOverlap) {
+        Fmt(text, "%s<HEX文件第%d行数据地址0x%08X与前面的数据重叠，退出转换！！",
+            static_cast<int>(error.line), address);
+    } else {
+        Fmt(text, "%s<%s", "HEX文件中没有数据记录，退出转换！！");
+    }
+    ReportLoadFailure(text);
+}
+
 }  // namespace
+
+int imageBaseAddress = FLASH_BASE_ADDR;
 
 void ReleaseProgramImage(void) {
     std::free(f_temp);
@@ -124,65 +153,60 @@ void ReleaseProgramImage(void) {
 void ResetProgramImage(void) {
     ReleaseProgramImage();
     binLength = 0;
+    imageBaseAddress = FLASH_BASE_ADDR;
     CloseHexFile(&HEXFileHandle);
 }
 
 int hex2bin(int* fileHandle, unsigned char* image, int* byteCount) {
     LogLine("开始转换HEX文件至BIN文件：");
+    std::vector<isp::HexRecord> records;
+    bool ended = false;
     char line[LINE_BUFFER_SIZE];
-    int lineCounter = 0;
-    int offset = 0;
-    for (;;) {
+    for (int lineNumber = 1; !ended; lineNumber++) {
         const int read = ReadLine(*fileHandle, line, LINE_BUFFER_SIZE - 1);
         if (read > LINE_BUFFER_SIZE - 1) {
-            ReportLineFailure(lineCounter + 1, "行过长（超过255个字符），退出转换！！");
+            ReportLineFailure(lineNumber, "行过长（超过255个字符），退出转换！！");
             CloseHexFile(fileHandle);
             return 0;
         }
+        if (read == -1) {
+            ReportLoadFailure("文件读取失败！！！");
+            CloseHexFile(fileHandle);
+            return 0;
+        }
+        // A line too short for a record ends the file, as it always has.
         const int length = read < 0 ? read : TrimLineEnd(line, read);
         if (length < kMinRecordLength) {
-            return 1;
+            break;
         }
-        StringUpperCase(line);
-        if (line[0] != ':') {
-            SetStatus("HEX文件数据格式错误，无法定位!!!");
+        auto parsed =
+            isp::parseHexRecords(std::string_view(line, static_cast<std::size_t>(length)));
+        if (const auto* error = std::get_if<isp::HexSyntaxError>(&parsed)) {
+            ReportHexSyntax({error->kind, static_cast<std::size_t>(lineNumber)});
             CloseHexFile(fileHandle);
             return 0;
         }
-        const int count = PairValue(line + 1);
-        if (length != kMinRecordLength + 2 * count || !AllHexDigits(line + 1, length - 1)) {
-            ReportLineFailure(lineCounter + 1, "行记录格式错误，退出转换！！");
-            CloseHexFile(fileHandle);
-            return 0;
-        }
-        int sum = 0;
-        for (int position = 1; position < length; position += 2) {
-            sum += PairValue(line + position);
-        }
-        if ((sum & 0xFF) != 0) {
-            char text[MESSAGE_SIZE];
-            Fmt(text, "%s<%s%d%s", "HEX文件第", lineCounter + 1, "行校验和错误，退出转换！！");
-            LogLine(text);
-            CloseHexFile(fileHandle);
-            return 0;
-        }
-        lineCounter++;
-        const int type = PairValue(line + 7);
-        if (type == RECORD_DATA) {
-            if (offset + count > IMAGE_SIZE) {
-                ReportLoadFailure("HEX文件数据超过128KB（131072字节），退出转换！！");
-                CloseHexFile(fileHandle);
-                return 0;
-            }
-            *byteCount += count;
-            for (int i = 0; i < count; i++) {
-                image[offset++] = static_cast<unsigned char>(PairValue(line + 9 + 2 * i));
-            }
-        } else if (type == RECORD_EOF) {
-            LogLine("转换完毕！！");
-            return 1;
+        for (isp::HexRecord& record : std::get<std::vector<isp::HexRecord>>(parsed)) {
+            record.line = static_cast<std::size_t>(lineNumber);
+            ended = record.type == isp::HexRecordType::kEndOfFile;
+            records.push_back(std::move(record));
         }
     }
+    const isp::FlashLimits limits = ImageLimits();
+    const isp::ImageResult built = isp::buildHexImage(records, limits);
+    if (const auto* error = std::get_if<isp::ImageError>(&built)) {
+        ReportImageRefusal(*error, limits);
+        CloseHexFile(fileHandle);
+        return 0;
+    }
+    const isp::Image& loaded = std::get<isp::Image>(built);
+    std::memcpy(image, loaded.bytes.data(), loaded.bytes.size());
+    *byteCount = static_cast<int>(loaded.bytes.size());
+    imageBaseAddress = static_cast<int>(loaded.base);
+    if (ended) {
+        LogLine("转换完毕！！");
+    }
+    return 1;
 }
 
 int loadFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, int /*eventData1*/,
@@ -211,6 +235,7 @@ int loadFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, 
         loaded = hex2bin(&HEXFileHandle, f_temp, &binLength) == 1;
     } else if (loaded && fileType == 1) {
         loaded = ReadRawFile(path, &binLength);
+        imageBaseAddress = FLASH_BASE_ADDR;
     }
     if (!loaded) {
         sub_write_byte_number = 0;

@@ -6,8 +6,9 @@ int comm_loadfile(int panel, int control, int event, void* callbackData, int eve
                   int eventData2);
 int saveFile(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 
-// Appends the data bytes of every data record of the open HEX file to image
-// (IMAGE_SIZE bytes) and adds their count to *byteCount. 1 when the file ends
-// normally; 0 on an error, reported to the operator, with the file closed and
-// *fileHandle -1.
+// Builds the image of the open HEX file in image (IMAGE_SIZE bytes): every
+// data byte at its address, from the lowest one (aligned down to 4) to the
+// highest, gaps erased; sets *byteCount to its length and imageBaseAddress to
+// its start. 1 when the file loads; 0 on an error or refusal, reported to the
+// operator with its line, with the file closed and *fileHandle -1.
 int hex2bin(int* fileHandle, unsigned char* image, int* byteCount);

@@ -154,7 +154,7 @@ int FlashWrite(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
         return 0;
     }
     ResetReplyAssembly();
-    sub_write_base_addr = FLASH_BASE_ADDR;
+    sub_write_base_addr = imageBaseAddress;
     sub_write_byte_number = binLength;
     sub_write_byte_iterator = 0;
     ISPCmdSend(0x43);

@@ -6,6 +6,9 @@ enum { IMAGE_SIZE = 131072 };
 // IMAGE_SIZE bytes once a file has been loaded; null before.
 extern unsigned char* f_temp;
 extern int binLength;
+// Flash address of f_temp[0], where programming starts: the lowest address a
+// HEX file gives data for, the flash base for a raw binary.
+extern int imageBaseAddress;
 extern int HEXFileHandle;
 
 // Frees the image; binLength and the write count keep their values.

@@ -1,11 +1,14 @@
 #include "session.h"
 
+#include <cstdint>
 #include <cstring>
+#include <span>
 
 #include <windows.h>
 #include "ChipLoad.h"
 #include "TideComm.h"
 #include "asynctimer.h"
+#include "frames.h"
 #include "operator_messages.h"
 #include "panel_handles.h"
 #include "rte.h"
@@ -70,6 +73,13 @@ char ToByte(int value) {
     return static_cast<char>(value & 0xFF);
 }
 
+// The bootloader library defines the layouts; the window copies them into
+// its send buffers.
+int CopyFrame(char* out, const isp::Bytes& frame) {
+    std::memcpy(out, frame.data(), frame.size());
+    return static_cast<int>(frame.size());
+}
+
 }  // namespace
 
 void ResetSessionState(void) {
@@ -87,8 +97,9 @@ int ISPCmdSend(int code) {
     if (ISP_mode == 0) {
         return 0;
     }
-    const char frame[2] = {ToByte(code), ToByte(code ^ 0xFF)};
-    TideComm_OutputBuffer(comport, frame, 2);
+    char frame[2];
+    TideComm_OutputBuffer(comport, frame,
+                          CopyFrame(frame, isp::commandFrame(static_cast<isp::Command>(code))));
     return 1;
 }
 
@@ -101,26 +112,18 @@ void int2str(char* out, int value) {
 }
 
 int BuildAddressFrame(char* out, int address) {
-    int2str(out, address);
-    out[4] = static_cast<char>(out[0] ^ out[1] ^ out[2] ^ out[3]);
-    return 5;
+    return CopyFrame(out, isp::addressFrame(static_cast<std::uint32_t>(address)));
 }
 
 int BuildReadLengthFrame(char* out, int count) {
-    out[0] = ToByte(count - 1);
-    out[1] = ToByte((count - 1) ^ 0xFF);
-    return 2;
+    const auto frame = isp::lengthFrame(static_cast<std::size_t>(count < 0 ? 0 : count));
+    return frame ? CopyFrame(out, *frame) : 0;
 }
 
 int BuildDataBlockFrame(char* out, const unsigned char* data, int count) {
-    int checksum = count - 1;
-    out[0] = ToByte(count - 1);
-    for (int i = 0; i < count; i++) {
-        out[1 + i] = static_cast<char>(data[i]);
-        checksum ^= data[i];
-    }
-    out[count + 1] = ToByte(checksum);
-    return count + 2;
+    const auto frame =
+        isp::dataBlockFrame(std::span(data, static_cast<std::size_t>(count < 0 ? 0 : count)));
+    return frame ? CopyFrame(out, *frame) : 0;
 }
 
 int BuildPageListFrame(char* out, int firstPage, int pageCount) {

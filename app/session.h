@@ -59,8 +59,8 @@ void BootloaderModeSelect(void);
 void BootloaderModeDeSelect(void);
 void ISP_fail(void);
 
-// Frame builders: each fills out and returns the number of bytes. Callers send
-// the result with TideComm_OutputBuffer.
+// Frame builders: each fills out and returns the number of bytes (0 for a
+// count outside its range). Callers send the result with TideComm_OutputBuffer.
 int BuildAddressFrame(char* out, int address);   // 5 bytes
 int BuildReadLengthFrame(char* out, int count);  // 2 bytes, count 1..256
 int BuildDataBlockFrame(char* out, const unsigned char* data,

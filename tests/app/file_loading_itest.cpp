@@ -90,7 +90,7 @@ TEST_F(FileLoading, OneDataRecordLoadsItsSixteenBytes) {
     EXPECT_EQ(beeps + 1, app.ui().beepCount());
 }
 
-TEST_F(FileLoading, RecordsAppendInFileOrderWhateverTheirAddresses) {
+TEST_F(FileLoading, RecordsLandAtTheirAddressesAndGapsAreErased) {
     const std::string first = Pattern(16, 2);
     const std::string second = Pattern(16, 3);
     std::string text = HexRecord(4, 0, std::string("\x08\x00", 2)) + "\n";
@@ -104,8 +104,60 @@ TEST_F(FileLoading, RecordsAppendInFileOrderWhateverTheirAddresses) {
     }
     load(dir.write("two.hex", text));
     const auto result = loaded();
-    EXPECT_EQ(first + second, result.image);
-    EXPECT_EQ(32, result.writeCount);
+    // From 0x08001000 to 0x08010010: the gap between the records is erased.
+    EXPECT_EQ(first + std::string(0x10000 - 0x1000 - 16, '\xFF') + second, result.image);
+    EXPECT_EQ(0x10000 - 0x1000 + 16, result.writeCount);
+    EXPECT_EQ(0x08001000, app.onUi([] { return imageBaseAddress; }));
+    EXPECT_EQ("60KB", fileSize());
+    EXPECT_EQ("文件读取完成", app.status());
+}
+
+TEST_F(FileLoading, AFileLinkedAtZeroCountsFromTheFlashBase) {
+    const std::string data = Pattern(40, 4);
+    load(dir.write("zero.hex", HexRecord(0, 0x0100, data) + "\n" + kEof + "\n"));
+    EXPECT_EQ(data, loaded().image);
+    EXPECT_EQ(0x08000100, app.onUi([] { return imageBaseAddress; }));
+    // A raw binary always starts at the flash base.
+    load(dir.write("raw.bin", data), 1);
+    EXPECT_EQ(0x08000000, app.onUi([] { return imageBaseAddress; }));
+}
+
+TEST_F(FileLoading, RefusalsNameTheLineAndLoadNoProgram) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string message;
+    };
+    const std::string upper = HexRecord(4, 0, std::string("\x08\x00", 2)) + "\n";
+    const Case cases[] = {
+        {"overlap",
+         upper + HexRecord(0, 0x10, Pattern(16, 1)) + "\n" + HexRecord(0, 0x18, Pattern(4, 1)) +
+             "\n" + kEof,
+         "HEX文件第3行数据地址0x08000018与前面的数据重叠，退出转换！！"},
+        {"past the flash",
+         upper + HexRecord(0, 0, Pattern(16, 1)) + "\n" +
+             HexRecord(4, 0, std::string("\x08\x02", 2)) + "\n" + HexRecord(0, 0, "\x01") + "\n" +
+             kEof,
+         "HEX文件第4行数据地址0x08020000超出FLASH范围（0x08000000～0x0801FFFF），退出转换！！"},
+        {"below the flash",
+         HexRecord(4, 0, std::string("\x07\xFF", 2)) + "\n" + HexRecord(0, 0xFFF0, "\x01") + "\n" +
+             kEof,
+         "HEX文件第2行数据地址0x07FFFFF0超出FLASH范围（0x08000000～0x0801FFFF），退出转换！！"},
+        {"no data", upper + kEof, "HEX文件中没有数据记录，退出转换！！"},
+        {"unknown record type", HexRecord(6, 0, "") + "\n" + kEof,
+         "HEX文件第1行记录格式错误，退出转换！！"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        load(dir.write("good.hex", HexRecord(0, 0, Pattern(16, 8)) + "\n" + kEof));
+        ASSERT_EQ(16, loaded().writeCount);
+        app.ui().clearPopups();
+        load(dir.write("refused.hex", c.text));
+        EXPECT_EQ(c.message, app.status());
+        EXPECT_TRUE(logHas(c.message));
+        EXPECT_EQ(0, loaded().writeCount);
+        EXPECT_TRUE(app.popupTexts().empty());
+    }
 }
 
 TEST_F(FileLoading, LineFeedAndCarriageReturnLineFeedFilesLoadAlike) {
@@ -201,10 +253,12 @@ TEST_F(FileLoading, MoreDataThanTheImageHoldsIsRefused) {
     EXPECT_EQ(IMAGE_SIZE, loaded().writeCount);
     EXPECT_EQ("128KB", fileSize());
 
-    text += HexRecord(0, 0, "\x01") + "\n";
+    text += HexRecord(4, 0, std::string{'\x08', '\x02'}) + "\n" + HexRecord(0, 0, "\x01") + "\n";
     app.ui().clearPopups();
     load(dir.write("over.hex", text + kEof + "\n"));
-    EXPECT_EQ("HEX文件数据超过128KB（131072字节），退出转换！！", app.status());
+    EXPECT_EQ(
+        "HEX文件第2052行数据地址0x08020000超出FLASH范围（0x08000000～0x0801FFFF），退出转换！！",
+        app.status());
     EXPECT_EQ(0, loaded().writeCount);
     EXPECT_TRUE(app.popupTexts().empty());
 }

@@ -1,18 +1,19 @@
 // The Intel HEX converter on arbitrary file contents. Beyond memory safety:
-// it never writes past the image, it loads exactly the data bytes of the
-// well-formed records before the end, in order, and it closes the file on
-// every failure.
+// it never writes past the image, it loads exactly the image the bootloader
+// library builds from the records before the end and starts programming at
+// its base, and it closes the file on every failure.
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "file_loading.h"
 #include "fuzz_check.h"
+#include "hex_reader.h"
 #include "program_image.h"
 #include "rte.h"
 
@@ -37,24 +38,18 @@ std::string ScratchFile() {
     return path;
 }
 
-int Digit(char c) {
-    return std::isdigit(static_cast<unsigned char>(c)) != 0
-               ? c - '0'
-               : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10;
-}
-
-// What the records of the input should load: the data bytes of each
-// well-formed data record up to the end record or the first short line; a bad
-// line or one longer than the converter reads fails the load.
+// What the input should load: the lines up to the end record or the first
+// line too short for a record, read by the bootloader library into the image
+// it builds; a line longer than the converter reads, or any line or record
+// the library refuses, fails the load.
 struct Expected {
-    std::vector<std::uint8_t> bytes;
-    bool ok = true;
+    std::optional<isp::Image> image;
 };
 
 Expected ExpectedLoad(const std::uint8_t* data, std::size_t size) {
-    Expected expected;
+    std::vector<isp::HexRecord> records;
     std::size_t at = 0;
-    while (at < size) {
+    for (std::size_t lineNumber = 1; at < size; ++lineNumber) {
         std::size_t end = at;
         while (end < size && data[end] != '\n' && data[end] != '\r') {
             ++end;
@@ -68,56 +63,31 @@ Expected ExpectedLoad(const std::uint8_t* data, std::size_t size) {
             ++at;
         }
         if (line.size() > 255) {
-            expected.ok = false;
-            return expected;
+            return {};
         }
         while (!line.empty() &&
                (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) {
             line.pop_back();
         }
         if (line.size() < 11) {
-            return expected;
+            break;
         }
-        if (line[0] != ':') {
-            expected.ok = false;
-            return expected;
+        auto parsed = isp::parseHexRecords(line);
+        if (!std::holds_alternative<std::vector<isp::HexRecord>>(parsed)) {
+            return {};
         }
-        for (std::size_t k = 1; k < line.size(); ++k) {
-            if (std::isxdigit(static_cast<unsigned char>(line[k])) == 0) {
-                expected.ok = false;
-                return expected;
-            }
-        }
-        const auto pair = [&](std::size_t k) { return Digit(line[k]) * 16 + Digit(line[k + 1]); };
-        const int count = pair(1);
-        if (line.size() != 11 + 2 * static_cast<std::size_t>(count)) {
-            expected.ok = false;
-            return expected;
-        }
-        int sum = 0;
-        for (std::size_t k = 1; k < line.size(); k += 2) {
-            sum += pair(k);
-        }
-        if ((sum & 0xFF) != 0) {
-            expected.ok = false;
-            return expected;
-        }
-        const int type = pair(7);
-        if (type == 1) {
-            return expected;
-        }
-        if (type == 0) {
-            if (expected.bytes.size() + static_cast<std::size_t>(count) > IMAGE_SIZE) {
-                expected.ok = false;
-                return expected;
-            }
-            for (int i = 0; i < count; ++i) {
-                expected.bytes.push_back(
-                    static_cast<std::uint8_t>(pair(9 + 2 * static_cast<std::size_t>(i))));
-            }
+        auto& record = std::get<std::vector<isp::HexRecord>>(parsed).front();
+        record.line = lineNumber;
+        records.push_back(record);
+        if (record.type == isp::HexRecordType::kEndOfFile) {
+            break;
         }
     }
-    return expected;
+    auto built = isp::buildHexImage(records, isp::FlashLimits{0x08000000, IMAGE_SIZE});
+    if (auto* image = std::get_if<isp::Image>(&built)) {
+        return {std::move(*image)};
+    }
+    return {};
 }
 
 }  // namespace
@@ -137,17 +107,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int result = hex2bin(&handle, image, &count);
 
     const Expected expected = ExpectedLoad(data, size);
-    FUZZ_CHECK(result == (expected.ok ? 1 : 0), "verdict matches the records");
+    FUZZ_CHECK(result == (expected.image ? 1 : 0), "verdict matches the records");
     FUZZ_CHECK(count >= 0 && count <= IMAGE_SIZE, "count within the image");
     if (result == 1) {
         FUZZ_CHECK(handle > 0, "file stays open after a good load");
-        FUZZ_CHECK(static_cast<std::size_t>(count) == expected.bytes.size(),
-                   "every data byte counted");
-        FUZZ_CHECK(expected.bytes.empty() ||
-                       std::memcmp(image, expected.bytes.data(), expected.bytes.size()) == 0,
-                   "data bytes in record order");
+        FUZZ_CHECK(static_cast<std::size_t>(count) == expected.image->bytes.size(),
+                   "the image's length counted");
+        FUZZ_CHECK(
+            std::memcmp(image, expected.image->bytes.data(), expected.image->bytes.size()) == 0,
+            "every byte at its place");
+        FUZZ_CHECK(imageBaseAddress == static_cast<int>(expected.image->base),
+                   "programming starts at the image's base");
         for (int k = count; k < IMAGE_SIZE; ++k) {
-            FUZZ_CHECK(image[k] == 0, "nothing written past the data");
+            FUZZ_CHECK(image[k] == 0, "nothing written past the image");
         }
         RTE_CloseFile(handle);
     } else {

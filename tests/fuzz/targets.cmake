@@ -2,7 +2,8 @@
 # (CMakeLists.txt) and the regression replay (replay.cmake).
 include_guard(GLOBAL)
 
-set(CHIPLOAD_FUZZ_TARGETS hex_loader framing reply_engine telnet_client sim_target sim_rfc2217)
+set(CHIPLOAD_FUZZ_TARGETS hex_loader framing reply_engine telnet_client sim_target sim_rfc2217
+    isp_hex isp_reply)
 
 # Sets <name>_available in the caller when the libraries the target needs exist.
 function(chipload_fuzz_available name)
@@ -15,6 +16,8 @@ function(chipload_fuzz_available name)
     set(needs win32)
   elseif(name STREQUAL "sim_target")
     set(needs stm32sim)
+  elseif(name MATCHES "^isp_")
+    set(needs isp)
   elseif(name STREQUAL "sim_rfc2217")
     set(needs stm32sim win32)
   endif()
@@ -45,6 +48,8 @@ function(chipload_fuzz_wire exe name)
     target_include_directories(${exe} PRIVATE ${PROJECT_SOURCE_DIR}/platform/win32/comm/rfc2217)
   elseif(name STREQUAL "sim_target")
     target_link_libraries(${exe} PRIVATE stm32sim)
+  elseif(name MATCHES "^isp_")
+    target_link_libraries(${exe} PRIVATE isp)
   elseif(name STREQUAL "sim_rfc2217")
     target_link_libraries(${exe} PRIVATE stm32sim win32)
     target_include_directories(${exe} PRIVATE ${PROJECT_SOURCE_DIR}/sim/src

@@ -206,13 +206,19 @@ void failCallsOnNextOpen(int com, int skip, int count, DWORD error) {
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
                           HANDLE) {
     const auto number = lpFileName != nullptr ? comNumber(lpFileName) : std::nullopt;
-    const std::string device = number ? chipload::portmap::resolve(*number) : std::string();
+    std::string device = number ? chipload::portmap::resolve(*number) : std::string();
+    // A device named outright (a tty path, rfc2217://HOST:PORT) is opened as
+    // itself, for callers that are not limited to the mapped COM numbers.
+    if (!number && lpFileName != nullptr &&
+        (lpFileName[0] == '/' || std::string_view(lpFileName).starts_with(kRfc2217Scheme))) {
+        device = lpFileName;
+    }
     if (device.empty()) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
     HANDLE handle = openDevice(device);
-    if (handle != INVALID_HANDLE_VALUE) {
+    if (handle != INVALID_HANDLE_VALUE && number) {
         applyArmedFailure(*number, handle);
     }
     return handle;

@@ -380,6 +380,7 @@ BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* lpFrequency);
 
 // ---- Comm devices ----
 // "\\.\COMn" (and "COMn") open the device that the port map gives for n.
+// A tty path or rfc2217://HOST:PORT opens that device itself.
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                           DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);

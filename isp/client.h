@@ -88,6 +88,18 @@ class Client {
     Result<void> extendedErasePages(std::span<const std::uint16_t> pages);
     Result<void> extendedErase(ExtendedEraseCode code);
 
+    // Option-byte commands. The bootloader acknowledges the command and again
+    // once the option bytes are written (Readout Unprotect first erases all
+    // flash), then resets; each call synchronises again before it returns,
+    // so the session goes on. Never retried: a lost second ACK may mean the
+    // change was made.
+    Result<void> readoutProtect();
+    Result<void> readoutUnprotect();
+    // groups: write-protection groups (bits of the family's WRP bytes, or
+    // pages of its protected area), at most 256.
+    Result<void> writeProtect(std::span<const std::uint8_t> groups);
+    Result<void> writeUnprotect();
+
     // Go: jumps to the code at address; the bootloader leaves the session.
     Result<void> go(std::uint32_t address);
 
@@ -99,6 +111,7 @@ class Client {
     template <class Page, class BuildFrame>
     Result<void> erasePageList(Command command, std::span<const Page> pages, std::size_t perRequest,
                                BuildFrame buildFrame);
+    Result<void> optionCommand(Command command, std::optional<Bytes> groups, CommandLimits limits);
     bool cancelled() const;
     void reportProgress(std::size_t done, std::size_t total) const;
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "command_line.h"
 #include "port_map.h"
 #include "rte.h"
 #include "rte_headless.h"
@@ -131,6 +132,9 @@ bool HasArgument(int argc, char** argv, const char* wanted) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (cli::wantsCommandLine(argc, argv)) {
+        return cli::runCommandLine(argc, argv);
+    }
     [[maybe_unused]] const bool window =
         !HasArgument(argc, argv, "--headless") && !HasArgument(argc, argv, "--help");
 #ifdef CHIPLOAD_WITH_QT

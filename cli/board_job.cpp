@@ -1,0 +1,456 @@
+#include "board_job.h"
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "client.h"
+#include "comm_link.h"
+#include "device_table.h"
+#include "failure_text.h"
+#include "flash_layout.h"
+#include "hex_writer.h"
+
+namespace cli {
+namespace {
+
+// Each synchronisation attempt resets the board, then sends 0x7F twice.
+constexpr isp::CommandLimits kSyncPerReset{std::chrono::milliseconds(300), 1};
+
+struct JobFailed {
+    FailureText text;
+};
+
+template <class T>
+T take(isp::Result<T> result, std::string_view activity) {
+    if (!result)
+        throw JobFailed{describeFailure(result.failure(), activity)};
+    return std::move(result.value());
+}
+
+void check(isp::Result<void> result, std::string_view activity) {
+    if (!result)
+        throw JobFailed{describeFailure(result.failure(), activity)};
+}
+
+std::string byteText(std::uint8_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value);
+    return text;
+}
+
+std::string kib(std::uint64_t bytes) {
+    return bytes % 1024 == 0 ? std::to_string(bytes / 1024) + " KiB"
+                             : std::to_string(bytes) + " bytes";
+}
+
+// Written beside the target and renamed over it: an interrupted or failed
+// write never leaves half a file under the asked-for name.
+bool writeFileWhole(const std::string& path, const std::string& content) {
+    const std::string temporary = path + ".part";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+        if (!out.flush()) {
+            std::remove(temporary.c_str());
+            return false;
+        }
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+class Session {
+  public:
+    Session(const BoardJob& job, BoardOutcome& outcome) : job_(job), outcome_(outcome) {}
+
+    void run() {
+        open();
+        connect();
+        identify();
+        switch (job_.options.command) {
+            case Subcommand::kFlash:
+                flash();
+                break;
+            case Subcommand::kVerify:
+                verify(job_.image->image);
+                break;
+            case Subcommand::kRead:
+                read();
+                break;
+            case Subcommand::kErase:
+                erase();
+                break;
+            case Subcommand::kBlankCheck:
+                blankCheck();
+                break;
+            case Subcommand::kInfo:
+                info();
+                break;
+            case Subcommand::kGo:
+                go(job_.options.address.value_or(flashBase()));
+                break;
+        }
+    }
+
+  private:
+    void open() {
+        isp::CommOpenError error;
+        auto link = isp::openCommLink(outcome_.port, job_.options.baud, &error);
+        if (!link) {
+            throw JobFailed{describeOpenFailure(error, outcome_.port, job_.options.baud)};
+        }
+        client_.emplace(std::move(link));
+        client_->setCancelFlag(job_.cancel);
+        client_->setProgress(
+            [this](std::size_t done, std::size_t) { job_.progress.advance(job_.index, done); });
+    }
+
+    void connect() {
+        auto limits = client_->options();
+        limits.sync = kSyncPerReset;
+        client_->setOptions(limits);
+        const auto& wiring = job_.options.wiring;
+        const unsigned attempts = job_.options.retries + 1;
+        const auto sequence = isp::enterBootloaderSequence(wiring);
+        std::optional<isp::Failure> last;
+        for (unsigned attempt = 0; attempt < attempts; ++attempt) {
+            if (!isp::playSequence(client_->link(), sequence, isp::steadyClock())) {
+                throw JobFailed{{ExitCode::kPortFailed,
+                                 "cannot set the modem lines of " + outcome_.port +
+                                     "; try --reset none --boot0 none and a manual reset"}};
+            }
+            client_->link().flushInput();
+            const auto sync = client_->synchronize();
+            if (sync)
+                return;
+            last = sync.failure();
+            if (last->status == isp::Status::kCancelled ||
+                last->status == isp::Status::kLinkFailed) {
+                break;
+            }
+        }
+        throw JobFailed{describeSyncFailure(*last, wiring, job_.options.baud, attempts)};
+    }
+
+    void identify() {
+        bootloader_ = take(client_->get(), "asking for the command list");
+        productId_ = take(client_->getId(), "asking for the product ID");
+        device_ = isp::DeviceTable::builtin().find(productId_);
+        char id[8];
+        std::snprintf(id, sizeof id, "0x%03X", productId_);
+        outcome_.product = device_ != nullptr ? device_->name + " (" + id + ")"
+                                              : std::string("unknown product ") + id;
+        if (device_ == nullptr)
+            return;
+        flashSize_ = device_->flashSizeMax;
+        // The size word tells this part's flash from the largest of its ID.
+        if (device_->flashSizeAddr != 0) {
+            const auto word = client_->readMemory(device_->flashSizeAddr, 2);
+            if (word && word.value().size() == 2) {
+                const std::uint32_t sizeKib =
+                    word.value()[0] | static_cast<std::uint32_t>(word.value()[1]) << 8;
+                if (sizeKib != 0 && sizeKib != 0xFFFF)
+                    flashSize_ = sizeKib * 1024;
+            }
+        }
+        auto limits = client_->options();
+        limits.writeUnit = std::max(limits.writeUnit, device_->writeUnit);
+        client_->setOptions(limits);
+    }
+
+    std::uint32_t flashBase() const {
+        return device_ != nullptr ? device_->flashBase : isp::kDefaultFlashBase;
+    }
+
+    const isp::DeviceInfo& knownDevice(std::string_view forWhat) const {
+        if (device_ == nullptr) {
+            throw JobFailed{{ExitCode::kTargetFailed, outcome_.product +
+                                                          " is not in the device table, so its " +
+                                                          std::string(forWhat) + " is unknown"}};
+        }
+        return *device_;
+    }
+
+    FlashLayout layout() const { return FlashLayout::of(knownDevice("page layout"), flashSize_); }
+
+    bool extendedErase() const { return bootloader_.supports(isp::Command::kExtendedErase); }
+
+    void eraseAll() {
+        job_.progress.begin(job_.index, "erase", 1, "chip");
+        if (extendedErase()) {
+            check(client_->extendedErase(isp::ExtendedEraseCode::kMassErase), "mass erasing");
+        } else {
+            check(client_->eraseAll(), "mass erasing");
+        }
+        job_.progress.advance(job_.index, 1);
+    }
+
+    void erasePages(const std::vector<std::uint16_t>& pages, const FlashLayout& flash) {
+        if (pages.empty())
+            return;
+        job_.progress.begin(job_.index, "erase", pages.size(), "pages");
+        const std::string activity = "erasing pages " + std::to_string(pages.front()) + "-" +
+                                     std::to_string(pages.back()) + " from " +
+                                     hexAddress(flash.unitAddress(pages.front()));
+        if (extendedErase()) {
+            check(client_->extendedErasePages(pages), activity);
+            return;
+        }
+        std::vector<std::uint8_t> shortPages;
+        for (const std::uint16_t page : pages) {
+            if (page > 0xFF) {
+                throw JobFailed{{ExitCode::kTargetFailed,
+                                 activity + ": page " + std::to_string(page) +
+                                     " cannot be named by this bootloader's Erase command"}};
+            }
+            shortPages.push_back(static_cast<std::uint8_t>(page));
+        }
+        check(client_->erasePages(shortPages), activity);
+    }
+
+    void checkFits(const isp::Image& image) const {
+        const std::uint64_t end = std::uint64_t{flashBase()} + flashSize_;
+        if (device_ != nullptr && (image.base < flashBase() || image.end() > end)) {
+            throw JobFailed{{ExitCode::kBadFile,
+                             job_.options.file + ": its bytes " + hexAddress(image.base) + "-" +
+                                 hexAddress(static_cast<std::uint32_t>(image.end() - 1)) +
+                                 " do not fit the " + kib(flashSize_) + " flash of " +
+                                 outcome_.product + " at " + hexAddress(flashBase())}};
+        }
+    }
+
+    // A cancelled block operation says how far it got.
+    void checkBlocks(isp::Result<void> result, std::string_view activity, std::uint32_t base,
+                     std::size_t total) {
+        if (result)
+            return;
+        const auto& failure = result.failure();
+        if (failure.status == isp::Status::kCancelled && failure.address) {
+            const std::size_t done = *failure.address - base;
+            throw JobFailed{{ExitCode::kInterrupted,
+                             std::string("interrupted ") + std::string(activity) + " after " +
+                                 std::to_string(done) + " of " + std::to_string(total) +
+                                 " bytes (up to " + hexAddress(*failure.address) +
+                                 "); the board waits in its bootloader"}};
+        }
+        check(result, activity);
+    }
+
+    isp::Bytes readBlocks(std::string_view phase, std::uint32_t address, std::size_t length) {
+        job_.progress.begin(job_.index, phase, length);
+        auto result = client_->readMemory(address, length);
+        if (!result) {
+            checkBlocks(result.failure(), phase == "read" ? "reading" : "reading back", address,
+                        length);
+        }
+        return std::move(result.value());
+    }
+
+    void flash() {
+        const isp::Image& image = job_.image->image;
+        checkFits(image);
+        if (job_.options.massErase) {
+            eraseAll();
+        } else {
+            const FlashLayout flash = layout();
+            erasePages(*flash.unitsTouching(image.base, image.end()), flash);
+        }
+        job_.progress.begin(job_.index, "write", image.bytes.size());
+        checkBlocks(client_->writeMemory(image.base, image.bytes), "writing", image.base,
+                    image.bytes.size());
+        std::string result =
+            "flashed " + std::to_string(image.bytes.size()) + " bytes at " + hexAddress(image.base);
+        if (job_.options.verify) {
+            verify(image);
+            result += ", verified";
+        }
+        outcome_.summary = result;
+        outcome_.output = result + "\n";
+        if (job_.options.goAfter) {
+            go(image.base);
+        }
+    }
+
+    void verify(const isp::Image& image) {
+        checkFits(image);
+        const auto flash = readBlocks("verify", image.base, image.bytes.size());
+        for (std::size_t i = 0; i < image.bytes.size(); ++i) {
+            if (flash[i] != image.bytes[i]) {
+                throw JobFailed{{ExitCode::kVerifyMismatch,
+                                 "verify failed at " +
+                                     hexAddress(image.base + static_cast<std::uint32_t>(i)) +
+                                     ": flash holds " + byteText(flash[i]) + ", the file " +
+                                     byteText(image.bytes[i]) +
+                                     "; erase and flash again, or check write protection"}};
+            }
+        }
+        outcome_.summary = "verified " + std::to_string(image.bytes.size()) + " bytes";
+        outcome_.output = outcome_.summary + " at " + hexAddress(image.base) + "\n";
+    }
+
+    void read() {
+        const std::uint32_t address = job_.options.address.value_or(flashBase());
+        std::size_t length = 0;
+        if (job_.options.length) {
+            length = *job_.options.length;
+        } else {
+            knownDevice("flash size");
+            const std::uint64_t end = std::uint64_t{flashBase()} + flashSize_;
+            if (address < flashBase() || address >= end) {
+                throw JobFailed{{ExitCode::kUsage,
+                                 hexAddress(address) + " is outside the flash; give --length"}};
+            }
+            length = static_cast<std::size_t>(end - address);
+        }
+        if (std::uint64_t{address} + length > 0x100000000ull) {
+            throw JobFailed{{ExitCode::kUsage, "--address plus --length passes 0xFFFFFFFF"}};
+        }
+        const auto bytes = readBlocks("read", address, length);
+        const bool hex = formatFor(job_.options) == OutputFormat::kHex;
+        const std::string content =
+            hex ? toIntelHex(address, bytes) : std::string(bytes.begin(), bytes.end());
+        if (!writeFileWhole(job_.options.file, content)) {
+            throw JobFailed{{ExitCode::kBadFile, "cannot write " + job_.options.file +
+                                                     "; check the folder and free space"}};
+        }
+        outcome_.summary = "read " + std::to_string(length) + " bytes";
+        outcome_.output = outcome_.summary + " from " + hexAddress(address) + " into " +
+                          job_.options.file + (hex ? " (Intel HEX)" : " (binary)") + "\n";
+    }
+
+    void erase() {
+        if (job_.options.eraseAll) {
+            eraseAll();
+            outcome_.summary = "erased the whole flash";
+        } else {
+            const FlashLayout flash = layout();
+            const PageRange range = *job_.options.pages;
+            if (range.last >= flash.unitCount()) {
+                throw JobFailed{{ExitCode::kUsage, "--pages " + std::to_string(range.first) + "-" +
+                                                       std::to_string(range.last) + ": " +
+                                                       outcome_.product + " has pages 0-" +
+                                                       std::to_string(flash.unitCount() - 1)}};
+            }
+            std::vector<std::uint16_t> pages;
+            for (std::uint32_t page = range.first; page <= range.last; ++page) {
+                pages.push_back(static_cast<std::uint16_t>(page));
+            }
+            erasePages(pages, flash);
+            outcome_.summary =
+                "erased pages " + std::to_string(range.first) + "-" + std::to_string(range.last);
+        }
+        outcome_.output = outcome_.summary + "\n";
+    }
+
+    void blankCheck() {
+        knownDevice("flash size");
+        const auto flash = readBlocks("read", flashBase(), flashSize_);
+        for (std::size_t i = 0; i < flash.size(); ++i) {
+            if (flash[i] != isp::kErasedByte) {
+                throw JobFailed{
+                    {ExitCode::kVerifyMismatch,
+                     "not blank: " + hexAddress(flashBase() + static_cast<std::uint32_t>(i)) +
+                         " holds " + byteText(flash[i]) + "; erase with chipload erase --all"}};
+            }
+        }
+        outcome_.summary = "blank";
+        outcome_.output = "blank: " + kib(flashSize_) + " from " + hexAddress(flashBase()) + "\n";
+    }
+
+    void go(std::uint32_t address) {
+        check(client_->go(address), "starting the program at " + hexAddress(address));
+        const std::string started = "started at " + hexAddress(address);
+        outcome_.summary += outcome_.summary.empty() ? started : ", " + started;
+        outcome_.output += started + "\n";
+    }
+
+    void info() {
+        const auto version = take(client_->getVersion(), "asking for the version");
+        nlohmann::ordered_json object;
+        object["port"] = outcome_.port;
+        char text[16];
+        std::snprintf(text, sizeof text, "%u.%u", bootloader_.version >> 4,
+                      bootloader_.version & 0xFu);
+        object["bootloader_version"] = text;
+        object["option_bytes"] = {version.option1, version.option2};
+        std::string commandList;
+        object["commands"] = nlohmann::ordered_json::array();
+        for (const isp::Command command : bootloader_.commands) {
+            std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(command));
+            object["commands"].push_back({{"code", text}, {"name", isp::commandName(command)}});
+            commandList += std::string(commandList.empty() ? "" : ", ") + text + " " +
+                           std::string(isp::commandName(command));
+        }
+        std::snprintf(text, sizeof text, "0x%03X", productId_);
+        object["product_id"] = text;
+        object["product"] = device_ != nullptr ? nlohmann::ordered_json(device_->name) : nullptr;
+        object["flash_size"] = device_ != nullptr ? nlohmann::ordered_json(flashSize_) : nullptr;
+        object["ram_size"] =
+            device_ != nullptr ? nlohmann::ordered_json(device_->ramSize) : nullptr;
+        std::string uid;
+        if (device_ != nullptr && device_->uidAddr != 0) {
+            for (const std::uint8_t byte :
+                 take(client_->readMemory(device_->uidAddr, 12), "reading the unique ID")) {
+                std::snprintf(text, sizeof text, "%02X", byte);
+                uid += text;
+            }
+        }
+        object["unique_id"] =
+            uid.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(uid);
+        outcome_.summary = "identified";
+        if (job_.options.json) {
+            outcome_.output = object.dump() + "\n";
+            return;
+        }
+        outcome_.output = "port:               " + outcome_.port + "\n" +
+                          "bootloader version: " + object["bootloader_version"].get<std::string>() +
+                          "\n" + "commands:           " + commandList + "\n" +
+                          "product:            " + outcome_.product + "\n";
+        if (device_ != nullptr) {
+            outcome_.output += "flash:              " + kib(flashSize_) + " at " +
+                               hexAddress(device_->flashBase) + "\n" +
+                               "RAM:                " + kib(device_->ramSize) + "\n";
+        }
+        if (!uid.empty())
+            outcome_.output += "unique ID:          " + uid + "\n";
+    }
+
+    const BoardJob& job_;
+    BoardOutcome& outcome_;
+    std::optional<isp::Client> client_;
+    isp::BootloaderInfo bootloader_;
+    std::uint16_t productId_ = 0;
+    const isp::DeviceInfo* device_ = nullptr;
+    std::uint32_t flashSize_ = 0;
+};
+
+}  // namespace
+
+BoardOutcome runBoard(const BoardJob& job, const std::string& port) {
+    const auto started = std::chrono::steady_clock::now();
+    BoardOutcome outcome;
+    outcome.port = port;
+    try {
+        Session(job, outcome).run();
+    } catch (const JobFailed& failed) {
+        outcome.code = failed.text.code;
+        outcome.summary = failed.text.line;
+        outcome.output.clear();
+        job.progress.error(job.index, "error: " + failed.text.line);
+    } catch (const std::exception& error) {
+        // One board's surprise must not end the others' runs.
+        outcome.code = ExitCode::kTargetFailed;
+        outcome.summary = std::string("stopped: ") + error.what();
+        outcome.output.clear();
+        job.progress.error(job.index, "error: " + outcome.summary);
+    }
+    outcome.elapsed = std::chrono::steady_clock::now() - started;
+    return outcome;
+}
+
+}  // namespace cli

@@ -68,9 +68,11 @@ void PopupWithPath(const char* before, const char* path, const char* after) {
     MessagePopup("系统提示", text);
 }
 
-// A fresh zero-filled image; false (and the operator told) when memory is short.
+// A fresh zero-filled image at the flash base (a HEX file moves it); false
+// (and the operator told) when memory is short.
 bool ReplaceImage() {
     ReleaseProgramImage();
+    imageBaseAddress = FLASH_BASE_ADDR;
     f_temp = static_cast<unsigned char*>(std::calloc(IMAGE_SIZE, 1));
     if (f_temp == nullptr) {
         binLength = 0;
@@ -235,7 +237,6 @@ int loadFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, 
         loaded = hex2bin(&HEXFileHandle, f_temp, &binLength) == 1;
     } else if (loaded && fileType == 1) {
         loaded = ReadRawFile(path, &binLength);
-        imageBaseAddress = FLASH_BASE_ADDR;
     }
     if (!loaded) {
         sub_write_byte_number = 0;

@@ -298,16 +298,19 @@ TEST_F(FileLoading, UnreadableOrUnchosenFilesChangeNothing) {
 }
 
 TEST_F(FileLoading, TextFileReplacesTheImageButNotTheWriteCount) {
-    load(dir.write("prog.hex", HexRecord(0, 0, Pattern(32, 1)) + "\n" + kEof));
+    load(dir.write("prog.hex", HexRecord(0, 0x4000, Pattern(32, 1)) + "\n" + kEof));
     ASSERT_EQ(32, loaded().writeCount);
+    ASSERT_EQ(0x08004000, app.onUi([] { return imageBaseAddress; }));
     app.ui().clearPopups();
     const auto path = dir.write("notes.txt", "hello");
     const auto beeps = app.ui().beepCount();
     loadText(path);
     const auto result = loaded();
     EXPECT_EQ("hello", result.image);
-    // Still positive: a later write goes ahead and sends the text's bytes.
+    // Still positive: a later write goes ahead and sends the text's bytes,
+    // from the flash base as before.
     EXPECT_EQ(32, result.writeCount);
+    EXPECT_EQ(0x08000000, app.onUi([] { return imageBaseAddress; }));
     EXPECT_EQ(path, app.ui().text(app.panels().term, TABTERM_TXTPATH));
     EXPECT_TRUE(app.popupTexts().empty());
     EXPECT_EQ(beeps + 1, app.ui().beepCount());

@@ -390,7 +390,7 @@ Result<void> Client::optionCommand(Command command, std::optional<Bytes> groups,
     if (!reply) {
         return reply.failure();
     }
-    return synchronize();
+    return reconnect_ ? reconnect_() : synchronize();
 }
 
 Result<void> Client::readoutProtect() {

@@ -68,6 +68,13 @@ class Client {
     // Status::kCancelled and the address of the block it did not send.
     void setCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
 
+    // How to get back into the bootloader after the chip resets itself (the
+    // option-byte commands below): by default synchronise again, which
+    // suffices while BOOT0 stays high; a board whose BOOT0 follows a modem
+    // line needs its entry sequence replayed first.
+    using Reconnect = std::function<Result<void>()>;
+    void setReconnect(Reconnect reconnect) { reconnect_ = std::move(reconnect); }
+
     // Sends 0x7F until ACK or NACK comes back (options().sync).
     Result<void> synchronize();
 
@@ -90,8 +97,8 @@ class Client {
 
     // Option-byte commands. The bootloader acknowledges the command and again
     // once the option bytes are written (Readout Unprotect first erases all
-    // flash), then resets; each call synchronises again before it returns,
-    // so the session goes on. Never retried: a lost second ACK may mean the
+    // flash), then resets; each call reconnects (setReconnect) before it
+    // returns, so the session goes on. Never retried: a lost second ACK may mean the
     // change was made.
     Result<void> readoutProtect();
     Result<void> readoutUnprotect();
@@ -120,6 +127,7 @@ class Client {
     Clock* clock_;
     ProgressCallback progress_;
     const std::atomic<bool>* cancel_ = nullptr;
+    Reconnect reconnect_;
 };
 
 }  // namespace isp

@@ -170,6 +170,7 @@ OptionLayout parseOptionLayout(const Json& layout, std::uint32_t size) {
     l.wrp = wrp == "bits" ? OptionLayout::Wrp::kBits : OptionLayout::Wrp::kArea;
     l.wrpOffset = numberField(layout, "wrpOffset");
     l.wrpBytes = numberField(layout, "wrpBytes");
+    l.wrpGroupBytes = layout.contains("wrpGroup") ? numberField(layout, "wrpGroup") : 0;
     const std::uint32_t step = l.complemented ? 2 : 1;
     const std::uint64_t wrpEnd = l.wrp == OptionLayout::Wrp::kBits
                                      ? std::uint64_t{l.wrpOffset} + std::uint64_t{l.wrpBytes} * step

@@ -22,7 +22,8 @@ struct FlashBank {
 // Where a family keeps protection in its option bytes (offsets from
 // optionBytesAddr). Write protection is active-low bits, one per group, or
 // one area from a start page (wrpOffset) to an end page (wrpOffset +
-// wrpBytes). A complemented block follows every byte with its complement.
+// wrpBytes). Groups are numbered from the start of flash. A complemented block follows every byte
+// with its complement.
 struct OptionLayout {
     enum class Wrp { kBits, kArea };
     std::uint32_t rdp = 0;
@@ -33,6 +34,7 @@ struct OptionLayout {
     Wrp wrp = Wrp::kBits;
     std::uint32_t wrpOffset = 0;
     std::uint32_t wrpBytes = 0;
+    std::uint32_t wrpGroupBytes = 0;  // bits: flash per bit; 0 for one bit per erase unit
 };
 
 struct DeviceInfo {

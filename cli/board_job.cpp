@@ -410,9 +410,9 @@ class Session {
     }
 
     std::string readProtectedText() const {
-        return "the chip is read-protected (it answers, but refuses to read or write its "
-               "flash): the wiring is fine. Lifting the protection erases the whole flash: "
-               "chipload unprotect --read --yes";
+        return "the chip is read-protected: it answers Get ID, but the bootloader refused Read "
+               "Memory of its flash, so the wiring is fine. Lifting the protection erases the "
+               "whole flash: chipload unprotect --read --yes";
     }
 
     // The option bytes decoded, when the family's layout is known and the

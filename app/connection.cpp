@@ -1,10 +1,14 @@
 #include "connection.h"
 
+#include <string>
+
 #include "ChipLoad.h"
 #include "TideComm.h"
 #include "asynctimer.h"
+#include "connection_failure.h"
 #include "operator_messages.h"
 #include "panel_handles.h"
+#include "port_map.h"
 #include "reply_engine.h"
 #include "rte.h"
 #include "session.h"
@@ -84,11 +88,30 @@ unsigned int BootloaderReadInterval(int baudRate) {
 // typed or periodic data.
 constexpr unsigned int kTerminalReadInterval = 100;
 
+void ShowConnectState(int connected) {
+    connectFlag = connected;
+    SetCtrlAttribute(panelHandle, PANEL_CONNECT, ATTR_LABEL_TEXT,
+                     connected ? "断开连接" : "连接设备");
+}
+
+// Names the device and why it did not open; the port is forgotten.
+void ReportOpenFailure() {
+    const std::string failure = PortOpenFailure(comport);
+    LogLine(("串口打开失败：" + failure).c_str());
+    MessagePopup("Warning~~~~~~", ("串口打开失败！！！\n" + failure).c_str());
+    RTE_Beep();
+    SetCtrlVal(panelHandle, PANEL_OPENLED, 0);
+    comport = 0;
+}
+
+int PortHungUp(int port);
+
 // False when the port could not be opened (the operator has been told).
 bool OpenForBootloader(const PortSettings& settings) {
     TideComm_SetReadIntervalTimeout(comport, BootloaderReadInterval(settings.baudRate));
     TideComm_InstallOnCommCallback(comport, TideCommOnCommCallback);
     TideComm_InstallReceiveCallback(comport, -1, -1, 0, -1, TideCommReceiveCallback);
+    TideComm_InstallRequestHangupCallback(comport, PortHungUp);
     TideComm_BindDTRLedCtrl(comport, panelHandle, PANEL_DTRLED);
     TideComm_BindRTSLedCtrl(comport, panelHandle, PANEL_RTSLED);
     TideComm_BindCTSLedCtrl(comport, panelHandle, PANEL_CTSLED);
@@ -97,10 +120,7 @@ bool OpenForBootloader(const PortSettings& settings) {
     TideComm_BindRTSKeyCtrl(comport, panelHandle, PANEL_RTS);
     if (TideComm_OpenConfig(comport, settings.baudRate, settings.parity, settings.dataBits,
                             StopBitsCode(settings.stopBits), 512, 512, 1) != 0) {
-        MessagePopup("Warning~~~~~~", "串口打开失败！！！");
-        RTE_Beep();
-        SetCtrlVal(panelHandle, PANEL_OPENLED, 0);
-        comport = 0;
+        ReportOpenFailure();
         return false;
     }
     SetCtrlVal(panelHandle, PANEL_OPENCLOSE, 1);
@@ -109,9 +129,8 @@ bool OpenForBootloader(const PortSettings& settings) {
     return true;
 }
 
+// A refused or failed connect leaves the button offering to connect again.
 void Connect() {
-    connectFlag = 1;
-    SetCtrlAttribute(panelHandle, PANEL_CONNECT, ATTR_LABEL_TEXT, "断开连接");
     GetCtrlVal(panelHandle, PANEL_COMPORT, &comport);
     const PortSettings settings = ReadPortSettings();
     if (const char* problem = BootloaderFormatProblem(settings)) {
@@ -121,6 +140,7 @@ void Connect() {
     if (!TideComm_GetPortOpen(comport) && !OpenForBootloader(settings)) {
         return;
     }
+    ShowConnectState(1);
     LogLine("开始启动ChipLoad程序~~~~~~~");
     SetCtrlAttribute(opsTabPanel, TABOPS_CHIP, ATTR_CTRL_INDEX, 0);
     SetStatus("开始ChipLoad进程");
@@ -137,8 +157,7 @@ void Connect() {
 }
 
 void Disconnect() {
-    connectFlag = 0;
-    SetCtrlAttribute(panelHandle, PANEL_CONNECT, ATTR_LABEL_TEXT, "连接设备");
+    ShowConnectState(0);
     if (TideComm_GetPortOpen(comport)) {
         TideComm_Close(comport);
     }
@@ -152,6 +171,22 @@ void Disconnect() {
     SetStatus("关断连接");
     ClearIdentification();
     SetAsyncTimerAttribute(TimerID1, TIMER_ATTR_ENABLED, 0);
+}
+
+// The library found the device gone (unplugged, the server closed, the
+// terminal hung up): say so and leave every control showing a closed port.
+int PortHungUp(int port) {
+    if (port != comport || !TideComm_GetPortOpen(port)) {
+        return 0;
+    }
+    Disconnect();
+    const std::string text =
+        "连接已断开：" + chipload::portmap::resolve(port) + "，请检查线路后重新连接！！！";
+    SetStatus(text.c_str());
+    LogLine(text.c_str());
+    SetCtrlVal(opsTabPanel, TABOPS_PROGRESS, 0);
+    MessagePopup("警告", text.c_str());
+    return 0;
 }
 
 }  // namespace
@@ -200,14 +235,15 @@ int TideCommOpenCloseCB(int /*panel*/, int /*control*/, int event, void* /*callb
     } else {
         TideComm_InstallReceiveCallback(comport, -1, -1, 0, -1, TideCommReceiveCallback);
     }
+    TideComm_InstallRequestHangupCallback(comport, PortHungUp);
     if (TideComm_OpenConfig(comport, settings.baudRate, settings.parity, settings.dataBits,
                             StopBitsCode(settings.stopBits), 2048, 2048, settings.inputMode) == 0) {
         SetCtrlVal(panelHandle, PANEL_OPENLED, 1);
         ApplyOutputLinesFromKeys();
     } else {
-        RTE_Beep();
-        SetCtrlVal(panelHandle, PANEL_OPENLED, 0);
-        comport = 0;
+        // The toggle shows the port's real state: closed.
+        SetCtrlVal(panelHandle, PANEL_OPENCLOSE, 0);
+        ReportOpenFailure();
     }
     return 0;
 }

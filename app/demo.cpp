@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ChipLoad.h"
+#include "install_layout.h"
 #include "port_map.h"
 #include "rte_frontend.h"
 #include "rte_headless.h"
@@ -80,12 +81,6 @@ class SimulatedBoard final : public Board {
 void Say(const std::string& text) {
     std::printf("demo: %s\n", text.c_str());
     std::fflush(stdout);
-}
-
-std::filesystem::path ExecutableFolder() {
-    std::error_code error;
-    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::filesystem::path() : self.parent_path();
 }
 
 int HexPair(const std::string& text, std::size_t at) {
@@ -380,17 +375,14 @@ std::unique_ptr<Board> StartBoard(std::string& error) {
 }
 
 std::string SampleProgramPath() {
-    const std::filesystem::path candidates[] = {
-        ExecutableFolder() / "hello.hex",
-        std::filesystem::path(CHIPLOAD_SOURCE_DIR) / "examples/hello-usart/hello.hex",
-    };
-    for (const auto& candidate : candidates) {
-        std::error_code error;
-        if (std::filesystem::is_regular_file(candidate, error)) {
-            return candidate.string();
-        }
+    std::string tried;
+    if (auto installed = install::findDataFile("hello.hex", tried); !installed.empty()) {
+        return installed;
     }
-    return "";
+    const auto inSources =
+        std::filesystem::path(CHIPLOAD_SOURCE_DIR) / "examples/hello-usart/hello.hex";
+    std::error_code error;
+    return std::filesystem::is_regular_file(inSources, error) ? inSources.string() : "";
 }
 
 int RunHeadlessJob(rte::Headless& ui, const std::function<int()>& runProgram) {

@@ -22,7 +22,8 @@ class Board {
 // Starts the board and maps COM1 to it; null with `error` set on failure.
 std::unique_ptr<Board> StartBoard(std::string& error);
 
-// The sample program: beside the executable, else in the source tree; "" if neither.
+// The sample program: beside the executable, else in the install's data
+// folder, else in the source tree; "" if none.
 std::string SampleProgramPath();
 
 // Runs `runProgram` (WinMain) on this thread while an operator thread

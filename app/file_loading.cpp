@@ -238,6 +238,10 @@ int loadFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, 
     } else if (loaded && fileType == 1) {
         loaded = ReadRawFile(path, &binLength);
     }
+    if (loaded && binLength <= 0) {
+        ReportLoadFailure("文件中没有程序数据，未加载！！！");
+        loaded = false;
+    }
     if (!loaded) {
         sub_write_byte_number = 0;
         CloseHexFile(&HEXFileHandle);
@@ -250,36 +254,6 @@ int loadFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, 
     SetStatus("文件读取完成");
     LogLine("文件读取完成");
     PopupWithPath("HEX数据文件", path, "读出成功！！！");
-    CloseHexFile(&HEXFileHandle);
-    RTE_Beep();
-    return 0;
-}
-
-int comm_loadfile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
-                  int /*eventData1*/, int /*eventData2*/) {
-    if (event != EVENT_COMMIT) {
-        return 0;
-    }
-    char path[RTE_MAX_PATHNAME_LEN];
-    if (FileSelectPopup("", "*.txt", "*.txt", "选择TXT文件", 2, 0, 0, 1, 0, path, sizeof path) <=
-        0) {
-        return 0;
-    }
-    if (!OpenChosenFile(path)) {
-        RTE_Beep();
-        PopupWithPath("TXT文件", path, "不能打开！！！");
-        return 0;
-    }
-    SetCtrlVal(termTabPanel, TABTERM_TXTPATH, path);
-    long size = 0;
-    if (GetFileInfo(path, &size) == 1 && size > IMAGE_SIZE) {
-        // Checked before the image is touched: the previous one stays.
-        ReportLoadFailure("文件大小超过128KB（131072字节），无法加载！！！");
-    } else if (ReplaceImage()) {
-        const int read =
-            RTE_ReadFile(HEXFileHandle, reinterpret_cast<char*>(f_temp), static_cast<int>(size));
-        binLength = read > 0 ? read : 0;
-    }
     CloseHexFile(&HEXFileHandle);
     RTE_Beep();
     return 0;

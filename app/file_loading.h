@@ -1,9 +1,7 @@
-// Loading a program (Intel HEX or raw) or a text file into the image.
+// Loading a program (Intel HEX or raw) into the image.
 #pragma once
 
 int loadFile(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
-int comm_loadfile(int panel, int control, int event, void* callbackData, int eventData1,
-                  int eventData2);
 int saveFile(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 
 // Builds the image of the open HEX file in image (IMAGE_SIZE bytes): every

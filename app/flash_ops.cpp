@@ -1,6 +1,7 @@
 #include "flash_ops.h"
 
 #include <cstdint>
+#include <cstdio>
 
 #include "ChipLoad.h"
 #include "operator_messages.h"
@@ -22,14 +23,6 @@ bool TargetReady() {
     return true;
 }
 
-int LastPage() {
-    return STM32_info.flash_size_kb <= 128 ? 127 : 255;
-}
-
-int PageSize() {
-    return LastPage() == 127 ? 1024 : 2048;
-}
-
 // The page range of page_erase and page_read, checked in the operator's order.
 bool ReadPageRange(int* start, int* end) {
     unsigned int first = 0;
@@ -40,9 +33,12 @@ bool ReadPageRange(int* start, int* end) {
         MessagePopup(kWarning, "起始页大于终止页，请重新选择终止页码~~~~~");
         return false;
     }
-    if (first > static_cast<unsigned int>(LastPage()) ||
-        last > static_cast<unsigned int>(LastPage())) {
-        MessagePopup(kWarning, "片内FLASH只有128页，请重新选择起始页和终止页！！");
+    const auto lastPage = static_cast<unsigned int>(FlashLastPage());
+    if (first > lastPage || last > lastPage) {
+        char text[128];
+        std::snprintf(text, sizeof text, "片内FLASH只有%u页，请重新选择起始页和终止页！！",
+                      lastPage + 1);
+        MessagePopup(kWarning, text);
         return false;
     }
     if (!TargetReady()) {
@@ -98,6 +94,21 @@ void ReadAndShow(int baseAddress, std::uint32_t length, const char* logText,
     ResetProgress(static_cast<int>(length));
 }
 
+// An image that runs past the identified flash would fail at its end with
+// a message that blames the wiring; it is refused before anything is erased.
+bool ImageFitsTarget(long startAddress, long length) {
+    const long flashBytes = FlashBytes();
+    if (flashBytes == 0 || startAddress - FLASH_BASE_ADDR + length <= flashBytes) {
+        return true;
+    }
+    char text[192];
+    std::snprintf(text, sizeof text,
+                  "程序（%ld字节）超出芯片FLASH容量（%ld字节，%ldKB），无法烧写！！！",
+                  startAddress - FLASH_BASE_ADDR + length, flashBytes, flashBytes / 1024);
+    MessagePopup(kWarning, text);
+    return false;
+}
+
 std::uint32_t WholeFlashLength() {
     return static_cast<std::uint32_t>(STM32_info.flash_size_kb) * 1024u;
 }
@@ -119,6 +130,9 @@ int chip_erase(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
     ResetReplyAssembly();
     LogLineNoScroll("开始擦除FLASH信息...");
     SetStatus("擦除FLASH信息中...");
+    // An erase started by the operator only erases.
+    sub_erase_finish_mode = 0;
+    sub_erase_page_number = 0;
     ISPCmdSend(0x43);
     sub_erase_mode = 1;
     return 0;
@@ -135,6 +149,7 @@ int page_erase(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
         return 0;
     }
     ResetReplyAssembly();
+    sub_erase_finish_mode = 0;
     sub_erase_base_page = start;
     sub_erase_page_number = end - start + 1;
     LogLineNoScroll("开始分页擦除FLASH信息...");
@@ -153,7 +168,11 @@ int FlashWrite(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
         MessagePopup("", "请先加载hex文件！！！");
         return 0;
     }
+    if (!ImageFitsTarget(imageBaseAddress, binLength)) {
+        return 0;
+    }
     ResetReplyAssembly();
+    sub_erase_page_number = 0;
     sub_write_base_addr = imageBaseAddress;
     sub_write_byte_number = binLength;
     sub_write_byte_iterator = 0;
@@ -197,7 +216,7 @@ int page_read(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
     if (!ReadPageRange(&start, &end)) {
         return 0;
     }
-    const int pageSize = PageSize();
+    const int pageSize = FlashPageSize();
     ReadAndShow(FLASH_BASE_ADDR + start * pageSize,
                 static_cast<std::uint32_t>((end - start + 1) * pageSize),
                 "开始分页读取FLASH信息...", "分页读取FLASH信息中...");

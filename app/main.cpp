@@ -1,16 +1,17 @@
-// chipload [--headless] [--demo] [--com N=DEVICE]... [--help]
+// chipload [--headless] [--demo] [--com N=DEVICE]... [--list-ports] [--version] [--help]
 #include <pthread.h>
 #include <signal.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
 
+#include "chipload_version.h"
 #include "command_line.h"
+#include "port_listing.h"
 #include "port_map.h"
 #include "rte.h"
 #include "rte_headless.h"
@@ -25,7 +26,8 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: chipload [--headless] [--demo] [--com N=DEVICE]... [--help]\n"
+    "Usage: chipload [--headless] [--demo] [--com N=DEVICE]... [--list-ports] [--version]\n"
+    "                [--help]\n"
     "  --headless        no window: pop-ups, status and log lines go to standard output,\n"
     "                    pop-ups are answered with their first button\n"
     "  --demo            COM1 is a simulated STM32F103 started by the program; with\n"
@@ -33,20 +35,45 @@ const char kUsage[] =
     "  --demo-screenshot FILE  the demo's job in the window, saved as FILE (PNG) when\n"
     "                    programming completes\n"
     "  --com N=DEVICE    COMn stands for DEVICE (a tty path or rfc2217://HOST:PORT)\n"
+    "  --list-ports      what COM1..COM10 stand for, then exit\n"
+    "  --version         the version, then exit\n"
     "  --help            this text\n";
 
 struct Options {
     bool headless = false;
     bool help = false;
+    bool version = false;
+    bool listPorts = false;
     bool demo = false;
     std::string screenshot;
 };
+
+// Options the window's toolkit takes out of the command line itself: they
+// pass the check here and are left for it.
+constexpr const char* kToolkitOptionsWithValue[] = {
+    "-platform", "-platformpluginpath", "-platformtheme", "-plugin",
+    "-style",    "-stylesheet",         "-session",       "-display",
+    "-geometry", "-qwindowgeometry",    "-qwindowtitle",  "-qwindowicon"};
+constexpr const char* kToolkitFlags[] = {"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync"};
+
+bool IsOneOf(const std::string& argument, const auto& names) {
+    for (const char* name : names) {
+        if (argument == name) {
+            return true;
+        }
+    }
+    return false;
+}
 
 // Applies the --com mappings as it goes; false with a message on a bad argument.
 bool ParseArguments(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; i++) {
         const std::string argument = argv[i];
-        if (argument == "--headless") {
+        if (IsOneOf(argument, kToolkitOptionsWithValue) && i + 1 < argc) {
+            ++i;
+        } else if (IsOneOf(argument, kToolkitFlags)) {
+            continue;
+        } else if (argument == "--headless") {
             options.headless = true;
         } else if (argument == "--demo") {
             options.demo = true;
@@ -55,6 +82,10 @@ bool ParseArguments(int argc, char** argv, Options& options) {
             options.screenshot = argv[++i];
         } else if (argument == "--help") {
             options.help = true;
+        } else if (argument == "--version") {
+            options.version = true;
+        } else if (argument == "--list-ports") {
+            options.listPorts = true;
         } else if (argument == "--com" && i + 1 < argc) {
             const std::string mapping = argv[++i];
             const auto equals = mapping.find('=');
@@ -120,30 +151,14 @@ int RunProgram() {
     return 0;
 }
 
-bool HasArgument(int argc, char** argv, const char* wanted) {
-    for (int i = 1; i < argc; i++) {
-        if (std::strcmp(argv[i], wanted) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     if (cli::wantsCommandLine(argc, argv)) {
         return cli::runCommandLine(argc, argv);
     }
-    [[maybe_unused]] const bool window =
-        !HasArgument(argc, argv, "--headless") && !HasArgument(argc, argv, "--help");
-#ifdef CHIPLOAD_WITH_QT
-    // Qt takes its own options (-platform, -style, ...) out of argv first.
-    if (window && RTE_InstallQtFrontEnd(&argc, argv) != 0) {
-        std::fputs("chipload: no display to draw on; run with --headless\n", stderr);
-        return 1;
-    }
-#endif
+    // Checked before any front end starts: a bad argument is named whether or
+    // not there is a display to draw on.
     Options options;
     if (!ParseArguments(argc, argv, options)) {
         return 2;
@@ -152,6 +167,15 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (options.version) {
+        std::printf("chipload %s\n", CHIPLOAD_VERSION);
+        return 0;
+    }
+    if (options.listPorts) {
+        std::fputs(chipload::portmap::listing().c_str(), stdout);
+        return 0;
+    }
+    [[maybe_unused]] const bool window = !options.headless;
 #ifdef CHIPLOAD_WITH_DEMO
     std::unique_ptr<chipload::demo::Board> demoBoard;
     if (options.demo) {
@@ -171,6 +195,11 @@ int main(int argc, char** argv) {
 #endif
 #ifdef CHIPLOAD_WITH_QT
     if (window) {
+        // The toolkit takes its own options (-platform, -style, ...) out of argv.
+        if (RTE_InstallQtFrontEnd(&argc, argv) != 0) {
+            std::fputs("chipload: no display to draw on; run with --headless\n", stderr);
+            return 1;
+        }
 #ifdef CHIPLOAD_WITH_DEMO
         if (!options.screenshot.empty()) {
             return chipload::demo::RunWindowJob(options.screenshot, RunProgram);

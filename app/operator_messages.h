@@ -1,4 +1,5 @@
-// The three ways the application speaks to the operator besides pop-ups.
+// The ways the application speaks to the operator besides pop-ups, and the
+// failure texts that more than one part of the engine shows.
 #pragma once
 
 // Status line PANEL_STATUS.
@@ -7,3 +8,17 @@ void SetStatus(const char* text);
 void LogLine(const char* text);
 // Appends to TABOPS_LOG without scrolling.
 void LogLineNoScroll(const char* text);
+
+inline constexpr char kWarningTitle[] = "告警";
+inline constexpr char kConnectFailedText[] = "与目标板连接失败，请检查电路并重新复位目标板！！！";
+inline constexpr char kReadCommandFailedText[] =
+    "读Flash操作失败，请检查boot0引脚并手动复位电路！！！";
+inline constexpr char kReadFailedText[] = "读取操作失败，请检查boot0引脚并手动复位电路！！！";
+inline constexpr char kEraseFailedText[] = "擦除操作失败，请检查boot0引脚并手动复位电路！！！";
+inline constexpr char kWriteFailedText[] = "程序烧写操作失败，请检查boot0引脚并手动复位电路！！！";
+inline constexpr char kBlockFailedText[] = "烧写操作失败，请检查boot0引脚并手动复位电路！！！";
+inline constexpr char kGoFailedText[] = "运行（GO）操作失败，请检查boot0引脚并手动复位电路！！！";
+inline constexpr char kNotBlankText[] = "芯片不空，请重新擦除！";
+// Terminal sends wait while the bootloader answers: a byte of the terminal
+// would join a command frame and the rest of the reply would be lost.
+inline constexpr char kTerminalBusyText[] = "ISP操作进行中，终端暂不发送，请稍后再试！";

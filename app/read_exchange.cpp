@@ -1,5 +1,6 @@
 #include "read_exchange.h"
 
+#include <condition_variable>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,16 @@ std::mutex bufferLock;
 std::unique_ptr<unsigned char[]> f_read_temp;
 std::uint32_t bufferLength = 0;
 std::uint32_t readGeneration = 0;
+
+// Bumped under bufferLock by everything a sleeping worker must look at.
+std::condition_variable workArrived;
+std::uint64_t workCount = 0;
+std::atomic<std::uint64_t> wakeups{0};
+
+void SignalWorkLocked() {
+    ++workCount;
+    workArrived.notify_all();
+}
 
 void DropBufferLocked() {
     f_read_temp.reset();
@@ -68,6 +79,7 @@ bool StoreReadBlock(const unsigned char* data, std::uint32_t count) {
     }
     std::memcpy(f_read_temp.get() + at, data, count);
     f_read_rxint_iterator.store(at + count, std::memory_order_release);
+    SignalWorkLocked();
     return true;
 }
 
@@ -109,4 +121,21 @@ bool ConsumeStoredBytes(const std::atomic<std::uint8_t>& flag, std::uint32_t min
     *position = at + used;
     *generation = readGeneration;
     return true;
+}
+
+void WaitForReadWork(std::uint64_t* seen) {
+    std::unique_lock<std::mutex> lock(bufferLock);
+    workArrived.wait(
+        lock, [seen] { return workCount != *seen || f_read_iterator.load() > f_read_len.load(); });
+    *seen = workCount;
+    wakeups++;
+}
+
+void WakeReadWorkers(void) {
+    std::lock_guard<std::mutex> lock(bufferLock);
+    SignalWorkLocked();
+}
+
+std::uint64_t ReadWorkerWakeups(void) {
+    return wakeups.load();
 }

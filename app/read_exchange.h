@@ -48,3 +48,12 @@ using ReadConsumer = std::uint32_t (*)(std::uint32_t offset, const unsigned char
 bool ConsumeStoredBytes(const std::atomic<std::uint8_t>& flag, std::uint32_t minimum,
                         std::uint32_t maximum, ReadConsumer consume, void* context,
                         std::uint32_t* position, std::uint32_t* generation);
+
+// The workers sleep between reads: each waits here until bytes are stored or
+// the quit signal is given. `seen` keeps the worker's last look, so that
+// nothing stored between its last look and its wait is missed.
+void WaitForReadWork(std::uint64_t* seen);
+// Wakes both workers after the quit signal (f_read_iterator past f_read_len).
+void WakeReadWorkers(void);
+// How often the workers have woken from WaitForReadWork since start.
+std::uint64_t ReadWorkerWakeups(void);

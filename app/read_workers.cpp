@@ -8,6 +8,7 @@
 #include "operator_messages.h"
 #include "panel_handles.h"
 #include "read_exchange.h"
+#include "reply_handlers.h"
 #include "rte.h"
 #include "session.h"
 
@@ -42,9 +43,14 @@ std::uint32_t TakeErased(std::uint32_t /*offset*/, const unsigned char* bytes, s
     return static_cast<std::uint32_t>(firstNotErased - bytes);
 }
 
+void ReportNotBlank(void* /*data*/) {
+    NotBlankVerdict();
+}
+
 }  // namespace
 
 int read_display(void* /*data*/) {
+    std::uint64_t seen = 0;
     while (Running()) {
         std::uint32_t position = 0;
         std::uint32_t generation = 0;
@@ -52,7 +58,7 @@ int read_display(void* /*data*/) {
         char line[5 + 3 * kLineBytes];
         if (!ConsumeStoredBytes(f_read_start, kLineBytes, kLineBytes, FormatLine, line, &position,
                                 &generation)) {
-            ProcessSystemEvents();
+            WaitForReadWork(&seen);
             continue;
         }
         LogLine(line);
@@ -68,21 +74,23 @@ int read_display(void* /*data*/) {
 }
 
 int check_blank_op(void* /*data*/) {
+    std::uint64_t seen = 0;
     while (Running()) {
         std::uint32_t position = 0;
         std::uint32_t generation = 0;
         bool notErased = false;
         // Bytes that have arrived are tested without pausing; the worker only
-        // yields while it waits for the next block.
+        // sleeps while it waits for the next block.
         if (f_checkblank_rxint_start.load() != 1 ||
             !ConsumeStoredBytes(f_checkblank_start, 1, kBlankChunk, TakeErased, &notErased,
                                 &position, &generation)) {
-            ProcessSystemEvents();
+            WaitForReadWork(&seen);
             continue;
         }
         if (notErased) {
             if (FinishFlashRead(position, generation, true)) {
-                MessagePopup("告警", "芯片不空，请重新擦除！");
+                // Told on the user-interface thread once the block in flight is in.
+                PostDeferredCall(ReportNotBlank, nullptr);
             }
             continue;
         }

@@ -1,6 +1,6 @@
 // The two workers that consume flash reads for the program's whole life, on
-// the engine's default thread pool. Both end once f_read_iterator exceeds
-// f_read_len (the quit signal).
+// the engine's default thread pool. Between reads they sleep; both end once
+// f_read_iterator exceeds f_read_len (the quit signal).
 #pragma once
 
 // Shows a read as lines of 16 bytes in the ISP log.

@@ -14,10 +14,11 @@
 
 namespace {
 
-constexpr char kWarning[] = "告警";
-constexpr char kConnectFailed[] = "与目标板连接失败，请检查电路并重新复位目标板！！！";
-constexpr char kReadCommandFailed[] = "读Flash操作失败，请检查boot0引脚并手动复位电路！！！";
-constexpr char kReadFailed[] = "读取操作失败，请检查boot0引脚并手动复位电路！！！";
+// Bytes asked for by the length frame in flight. A read stopped meanwhile
+// still receives them: the bootloader sends them whatever the host wants.
+int readBlockInFlight = 0;
+// The blank check's not-blank verdict, held until the block in flight is in.
+bool notBlankHeld = false;
 
 bool IsAck(const unsigned char* reply) {
     return reply[0] == ISP_ACK;
@@ -28,7 +29,7 @@ void EnableConnectButton() {
 }
 
 void Send(int port, const char* frame, int length) {
-    TideComm_OutputBuffer(port, frame, length);
+    SendIspFrame(port, frame, length);
 }
 
 // A refused Get Version or Get ID: re-synchronise, and give up on the third
@@ -42,7 +43,7 @@ void IdentificationRefused() {
     if (fail_count >= 3) {
         ISP_sys_ready = 0;
         fail_count = 0;
-        MessagePopup(kWarning, kConnectFailed);
+        MessagePopup(kWarningTitle, kConnectFailedText);
         ISP_mode = 0;
     }
 }
@@ -96,46 +97,64 @@ void ParseIdentification(const unsigned char* d) {
 }
 
 void ReadBlockArrived(const unsigned char* reply, int length) {
-    const int remaining = sub_read_byte_number.load();
-    if (remaining <= 0) {
-        return;
-    }
-    const int block = remaining >= ISP_MAX_BLOCK ? ISP_MAX_BLOCK : remaining;
+    const int block = readBlockInFlight;
     if (length < 1 + block) {
         return;
     }
-    if (block < ISP_MAX_BLOCK && sub_read_finish_mode == 1) {
+    // A read that a worker has ended (a blank check that found data) takes
+    // no more bytes and asks for no more blocks; nor does a block that is
+    // not the one this read asked for.
+    const int remaining = sub_read_byte_number.load();
+    if (remaining <= 0 || block <= 0 || block > remaining) {
+        ReadEnded();
+        return;
+    }
+    if (sub_read_finish_mode == 1 && block == ID_BLOCK_LEN) {
         ParseIdentification(reply + 1);
         return;
     }
-    // A read that a worker has ended (a blank check that found data) or that
-    // was replaced takes no more bytes and asks for no more blocks.
+    // Raised before the bytes are stored, which wakes the blank-check worker.
+    if (block == ISP_MAX_BLOCK) {
+        f_checkblank_rxint_start = 1;
+    }
     if (!StoreReadBlock(reply + 1, static_cast<std::uint32_t>(block))) {
-        ISP_mode = 0;
+        ReadEnded();
         return;
     }
     sub_read_base_addr += block;
     sub_read_byte_number -= block;
-    if (block == ISP_MAX_BLOCK) {
-        f_checkblank_rxint_start = 1;
-    }
     if (sub_read_byte_number.load() > 0) {
         sub_read_mode = 1;
         ISPCmdSend(0x11);
+        return;
     }
+    // Every block is in: later bytes on the line are no read reply.
+    ReadEnded();
 }
 
 }  // namespace
 
 int ReadMemoryReplyLength(void) {
-    if (sub_read_mode != 3) {
-        return 1;
+    return sub_read_mode == 3 ? 1 + readBlockInFlight : 1;
+}
+
+void NotBlankVerdict(void) {
+    if (ISP_mode == 5) {
+        notBlankHeld = true;
+        return;
     }
-    const int remaining = sub_read_byte_number.load();
-    if (remaining <= 0) {
-        return 1;
+    MessagePopup(kWarningTitle, kNotBlankText);
+}
+
+void ReadEnded(void) {
+    if (ISP_mode == 5) {
+        ISP_mode = 0;
     }
-    return 1 + (remaining >= ISP_MAX_BLOCK ? ISP_MAX_BLOCK : remaining);
+    sub_read_mode = 0;
+    if (notBlankHeld) {
+        notBlankHeld = false;
+        MessagePopup(kWarningTitle, kNotBlankText);
+    }
 }
 
 void HandleSyncReply(int /*port*/, const unsigned char* reply, int /*length*/) {
@@ -152,6 +171,11 @@ void HandleSyncReply(int /*port*/, const unsigned char* reply, int /*length*/) {
                 ISPCmdSend(0x43);
                 break;
             case 5:
+                if (sub_read_byte_number.load() <= 0) {
+                    ISP_mode = 0;
+                    ReadEnded();
+                    break;
+                }
                 sub_read_mode = 1;
                 ISPCmdSend(0x11);
                 break;
@@ -168,7 +192,7 @@ void HandleSyncReply(int /*port*/, const unsigned char* reply, int /*length*/) {
     if (fail_count >= 3) {
         ISP_sys_ready = 0;
         fail_count = 0;
-        MessagePopup(kWarning, kConnectFailed);
+        MessagePopup(kWarningTitle, kConnectFailedText);
         ISP_mode = 0;
         ISP_fail();
     }
@@ -236,26 +260,28 @@ void HandleReadMemoryReply(int port, const unsigned char* reply, int length) {
             if (fail_count >= 3) {
                 fail_count = 0;
                 ISP_mode = 0;
-                MessagePopup(kWarning, kReadCommandFailed);
+                MessagePopup(kWarningTitle, kReadCommandFailedText);
+                ReadEnded();
             }
             return;
         case 2:
             if (ack) {
+                // The bootloader now waits for a length whatever happened
+                // meanwhile: a read stopped since ends its command with one byte.
                 const int remaining = sub_read_byte_number.load();
-                if (remaining <= 0) {
-                    return;
-                }
+                readBlockInFlight = remaining <= 0               ? 1
+                                    : remaining >= ISP_MAX_BLOCK ? ISP_MAX_BLOCK
+                                                                 : remaining;
                 char frame[2];
-                Send(port, frame,
-                     BuildReadLengthFrame(frame,
-                                          remaining >= ISP_MAX_BLOCK ? ISP_MAX_BLOCK : remaining));
+                Send(port, frame, BuildReadLengthFrame(frame, readBlockInFlight));
                 ISP_mode = 5;
                 sub_read_mode = 3;
                 return;
             }
             EnableConnectButton();
             ISP_mode = 0;
-            MessagePopup(kWarning, kReadCommandFailed);
+            MessagePopup(kWarningTitle, kReadCommandFailedText);
+            ReadEnded();
             return;
         case 3:
             if (ack) {
@@ -263,11 +289,13 @@ void HandleReadMemoryReply(int port, const unsigned char* reply, int length) {
                 return;
             }
             ISP_mode = 0;
-            MessagePopup(kWarning, kReadFailed);
+            MessagePopup(kWarningTitle, kReadFailedText);
+            ReadEnded();
             return;
         default:
             ISP_mode = 0;
-            MessagePopup(kWarning, kReadFailed);
+            MessagePopup(kWarningTitle, kReadFailedText);
+            ReadEnded();
             return;
     }
 }

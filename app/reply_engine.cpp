@@ -16,9 +16,10 @@ constexpr int kMaxReply = 1 + ISP_MAX_BLOCK;
 struct ReplyAssembly {
     unsigned char bytes[kMaxReply];
     int length;
-    // The port's send count when the first piece came: a frame sent since
-    // then means the pieces answer an older command.
-    int sendCount;
+    // The session's frame count when the first piece came: a frame sent
+    // since then means the pieces answer an older command. The port's own
+    // count would also move with the terminal's sends and its clear button.
+    unsigned int frameCount;
 };
 
 ReplyAssembly assembly{};
@@ -72,12 +73,12 @@ int ExpectedLength(const unsigned char* reply, int have) {
 }
 
 void FeedReply(int port, const unsigned char* data, int count, Handler handler) {
-    const int sendCount = TideComm_GetSendCount(port);
-    if (assembly.length > 0 && assembly.sendCount != sendCount) {
+    const unsigned int frameCount = SessionFrameCount();
+    if (assembly.length > 0 && assembly.frameCount != frameCount) {
         assembly.length = 0;
     }
     if (assembly.length == 0) {
-        assembly.sendCount = sendCount;
+        assembly.frameCount = frameCount;
     }
     int used = 0;
     while (used < count) {

@@ -7,24 +7,30 @@
 #include "panel_handles.h"
 #include "program_image.h"
 #include "reply_handlers.h"
+#include "reply_timeout.h"
 #include "rte.h"
 #include "session.h"
 
 namespace {
-
-constexpr char kWarning[] = "告警";
-constexpr char kEraseFailed[] = "擦除操作失败，请检查boot0引脚并手动复位电路！！！";
-constexpr char kWriteFailed[] = "程序烧写操作失败，请检查boot0引脚并手动复位电路！！！";
-constexpr char kBlockFailed[] = "烧写操作失败，请检查boot0引脚并手动复位电路！！！";
-constexpr char kGoFailed[] = "运行（GO）操作失败，请检查boot0引脚并手动复位电路！！！";
 
 bool IsAck(const unsigned char* reply) {
     return reply[0] == ISP_ACK;
 }
 
 void Send(int port, const char* frame, int length) {
-    TideComm_OutputBuffer(port, frame, length);
+    SendIspFrame(port, frame, length);
 }
+
+// Programming ends with the failure pop-up and nothing left half done.
+void ProgrammingFailed(const char* text) {
+    ISP_mode = 0;
+    AbandonProgramming();
+    MessagePopup(kWarningTitle, text);
+}
+
+// Image bytes of the data block in flight. The write position moves on only
+// once the block is acknowledged, so it names the block that may be lost.
+int writeBlockInFlight = 0;
 
 // Sends the next block of the image. The bootloader acknowledges a block
 // whose length is not a multiple of 4 but leaves its last partial word
@@ -32,6 +38,12 @@ void Send(int port, const char* frame, int length) {
 // stay those of the image.
 void SendNextBlock(int port) {
     const int count = sub_write_byte_number > ISP_MAX_BLOCK ? ISP_MAX_BLOCK : sub_write_byte_number;
+    // Never past the image, whatever the counts say.
+    if (f_temp == nullptr || sub_write_byte_iterator < 0 ||
+        sub_write_byte_iterator + count > binLength || binLength > IMAGE_SIZE) {
+        ProgrammingFailed(kWriteFailedText);
+        return;
+    }
     const int padded = (count + 3) & ~3;
     unsigned char block[ISP_MAX_BLOCK];
     std::memset(block, 0xFF, sizeof block);
@@ -40,9 +52,7 @@ void SendNextBlock(int port) {
     Send(port, frame, BuildDataBlockFrame(frame, block, padded));
     ISP_mode = 7;
     sub_write_mode = 3;
-    sub_write_byte_number -= count;
-    sub_write_byte_iterator += count;
-    sub_write_base_addr += count;
+    writeBlockInFlight = count;
 }
 
 void WriteComplete() {
@@ -59,6 +69,16 @@ void WriteComplete() {
 
 }  // namespace
 
+void AbandonProgramming(void) {
+    sub_erase_finish_mode = 0;
+    sub_write_mode = 0;
+    sub_write_base_addr = imageBaseAddress;
+    sub_write_byte_iterator = 0;
+    // The next run writes all of the image again.
+    sub_write_byte_number = binLength;
+    SetCtrlVal(opsTabPanel, TABOPS_PROGRESS, 0);
+}
+
 void HandleEraseReply(int port, const unsigned char* reply, int /*length*/) {
     const bool ack = IsAck(reply);
     switch (sub_erase_mode) {
@@ -67,12 +87,14 @@ void HandleEraseReply(int port, const unsigned char* reply, int /*length*/) {
             if (ack) {
                 if (sub_erase_mode == 1) {
                     const char frame[2] = {static_cast<char>(0xFF), 0x00};
-                    Send(port, frame, 2);
+                    SendIspFrame(port, frame, 2, EraseSeconds(FlashLastPage() + 1));
                     fail_count = 0;
                 } else {
                     char frame[ISP_MAX_BLOCK + 2];
-                    Send(port, frame,
-                         BuildPageListFrame(frame, sub_erase_base_page, sub_erase_page_number));
+                    SendIspFrame(
+                        port, frame,
+                        BuildPageListFrame(frame, sub_erase_base_page, sub_erase_page_number),
+                        EraseSeconds(sub_erase_page_number));
                 }
                 ISP_mode = 8;
                 sub_erase_mode = 3;
@@ -84,7 +106,8 @@ void HandleEraseReply(int port, const unsigned char* reply, int /*length*/) {
             if (fail_count >= 3) {
                 fail_count = 0;
                 ISP_mode = 0;
-                MessagePopup(kWarning, kEraseFailed);
+                AbandonProgramming();
+                MessagePopup(kWarningTitle, kEraseFailedText);
             }
             return;
         case 3:
@@ -105,7 +128,8 @@ void HandleEraseReply(int port, const unsigned char* reply, int /*length*/) {
             ISP_sys_ready = 0;
             fail_count = 0;
             ISP_mode = 0;
-            MessagePopup(kWarning, kEraseFailed);
+            AbandonProgramming();
+            MessagePopup(kWarningTitle, kEraseFailedText);
             return;
         default:
             return;
@@ -123,14 +147,14 @@ void HandleWriteMemoryReply(int port, const unsigned char* reply, int /*length*/
                 sub_write_mode = 2;
                 return;
             }
-            fail_count++;
+            // A run that gives up sends nothing more: the chip waits for a command.
+            if (++fail_count >= 3) {
+                fail_count = 0;
+                ProgrammingFailed(kWriteFailedText);
+                return;
+            }
             sub_write_mode = 1;
             ISPCmdSend(0x31);
-            if (fail_count >= 3) {
-                fail_count = 0;
-                ISP_mode = 0;
-                MessagePopup(kWarning, kWriteFailed);
-            }
             return;
         case 2:
             if (ack) {
@@ -139,15 +163,17 @@ void HandleWriteMemoryReply(int port, const unsigned char* reply, int /*length*/
                 }
                 return;
             }
-            ISP_mode = 0;
-            MessagePopup(kWarning, kWriteFailed);
+            ProgrammingFailed(kWriteFailedText);
             return;
         case 3:
             if (!ack) {
-                ISP_mode = 0;
-                MessagePopup(kWarning, kBlockFailed);
+                ProgrammingFailed(kBlockFailedText);
                 return;
             }
+            sub_write_byte_number -= writeBlockInFlight;
+            sub_write_byte_iterator += writeBlockInFlight;
+            sub_write_base_addr += writeBlockInFlight;
+            writeBlockInFlight = 0;
             if (sub_write_byte_number != 0) {
                 sub_write_mode = 1;
                 ISPCmdSend(0x31);
@@ -157,8 +183,7 @@ void HandleWriteMemoryReply(int port, const unsigned char* reply, int /*length*/
             WriteComplete();
             return;
         default:
-            ISP_mode = 0;
-            MessagePopup(kWarning, kWriteFailed);
+            ProgrammingFailed(kWriteFailedText);
             return;
     }
 }
@@ -173,14 +198,14 @@ void HandleGoReply(int port, const unsigned char* reply, int /*length*/) {
                 sub_go_mode = 2;
                 return;
             }
-            fail_count++;
-            sub_go_mode = 1;
-            ISPCmdSend(0x21);
-            if (fail_count >= 3) {
+            if (++fail_count >= 3) {
                 fail_count = 0;
                 ISP_mode = 0;
-                MessagePopup(kWarning, kGoFailed);
+                MessagePopup(kWarningTitle, kGoFailedText);
+                return;
             }
+            sub_go_mode = 1;
+            ISPCmdSend(0x21);
             return;
         case 2:
             if (ack) {
@@ -193,7 +218,7 @@ void HandleGoReply(int port, const unsigned char* reply, int /*length*/) {
             }
             fail_count = 0;
             ISP_mode = 0;
-            MessagePopup(kWarning, kGoFailed);
+            MessagePopup(kWarningTitle, kGoFailedText);
             return;
         default:
             return;

@@ -16,3 +16,15 @@ enum { MAX_PRODUCT_ID_BYTES = 63 };
 
 // Bytes of the Read Memory reply now awaited: the ACK and the block.
 int ReadMemoryReplyLength(void);
+
+// A failed or abandoned programming run leaves nothing behind: the next
+// erase only erases, and the next programming run starts at the image's start.
+void AbandonProgramming(void);
+
+// The blank check found data (user-interface thread). The operator is told
+// once the block in flight has arrived, when the bootloader waits for a
+// command again; at once when no block is in flight.
+void NotBlankVerdict(void);
+// A read is over, however it ended: the session is idle and a verdict held
+// back by NotBlankVerdict is shown.
+void ReadEnded(void);

@@ -11,6 +11,7 @@
 #include "frames.h"
 #include "operator_messages.h"
 #include "panel_handles.h"
+#include "reply_timeout.h"
 #include "rte.h"
 
 int ISP_mode = 0;
@@ -80,6 +81,18 @@ int CopyFrame(char* out, const isp::Bytes& frame) {
     return static_cast<int>(frame.size());
 }
 
+unsigned int framesSent = 0;
+
+// The connect's first synchronisation has the response timer of its own.
+bool ConnectTimerRunning() {
+    int enabled = 0;
+    return TimerID1 >= 0 && GetAsyncTimerAttribute(TimerID1, TIMER_ATTR_ENABLED, &enabled) == 0 &&
+           enabled != 0;
+}
+
+// The most pages a one-byte page number can name.
+constexpr int kMaxPages = 256;
+
 }  // namespace
 
 void ResetSessionState(void) {
@@ -90,6 +103,38 @@ void ResetSessionState(void) {
     sub_go_mode = 0;
     sub_write_mode = sub_write_base_addr = sub_write_byte_number = sub_write_byte_iterator = 0;
     std::memset(&STM32_info, 0, sizeof STM32_info);
+    framesSent = 0;
+    StopAwaitingReply();
+}
+
+void SendIspFrame(int port, const char* frame, int length, double workSeconds) {
+    framesSent++;
+    TideComm_OutputBuffer(port, frame, length);
+    AwaitReply(workSeconds);
+}
+
+unsigned int SessionFrameCount(void) {
+    return framesSent;
+}
+
+int IspExchangeInFlight(void) {
+    return ISP_mode != 0;
+}
+
+int FlashPageSize(void) {
+    return STM32_info.flash_size_kb <= 128 ? 1024 : 2048;
+}
+
+long FlashBytes(void) {
+    return static_cast<long>(STM32_info.flash_size_kb) * 1024;
+}
+
+int FlashLastPage(void) {
+    if (STM32_info.flash_size_kb == 0) {
+        return 127;
+    }
+    const long pages = FlashBytes() / FlashPageSize();
+    return static_cast<int>(pages < kMaxPages ? pages : kMaxPages) - 1;
 }
 
 int ISPCmdSend(int code) {
@@ -98,8 +143,8 @@ int ISPCmdSend(int code) {
         return 0;
     }
     char frame[2];
-    TideComm_OutputBuffer(comport, frame,
-                          CopyFrame(frame, isp::commandFrame(static_cast<isp::Command>(code))));
+    SendIspFrame(comport, frame,
+                 CopyFrame(frame, isp::commandFrame(static_cast<isp::Command>(code))));
     return 1;
 }
 
@@ -149,7 +194,13 @@ int Handshake(void) {
     ISP_mode = 1;
     BoardReset();
     const char sync = ToByte(ISP_SYNC);
+    framesSent++;
     TideComm_OutputBuffer(comport, &sync, 1);
+    if (ConnectTimerRunning()) {
+        StopAwaitingReply();
+    } else {
+        AwaitReply(0.0);
+    }
     return 1;
 }
 

@@ -67,6 +67,22 @@ int BuildDataBlockFrame(char* out, const unsigned char* data,
                         int count);                               // count + 2, count 1..256
 int BuildPageListFrame(char* out, int firstPage, int pageCount);  // pageCount + 2, 1..256
 
+// Sends a frame of the session on port and starts the wait for its reply;
+// `workSeconds` is what the chip needs before it answers (0 but for an erase).
+void SendIspFrame(int port, const char* frame, int length, double workSeconds = 0.0);
+// Frames the session has sent: a reply gathered in pieces answers the last
+// one, whatever the terminal has sent or counted meanwhile.
+unsigned int SessionFrameCount(void);
+// True while a reply of the bootloader is awaited.
+int IspExchangeInFlight(void);
+
+// Flash geometry of the identified target. Before the identification the
+// operator may address the 128 pages of 1 KiB a medium-density part has.
+int FlashPageSize(void);
+int FlashLastPage(void);
+// 0 before the identification.
+long FlashBytes(void);
+
 // Every session variable and STM32_info back to its initial value.
 void ResetSessionState(void);
 

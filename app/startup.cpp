@@ -6,10 +6,12 @@
 #include "TideComm.h"
 #include "asynctimer.h"
 #include "callback_registry.h"
+#include "chipload_version.h"
 #include "connection.h"
 #include "flash_ops.h"
 #include "panel_handles.h"
 #include "program_image.h"
+#include "reply_timeout.h"
 #include "rte.h"
 #include "session.h"
 
@@ -49,6 +51,7 @@ void StartWorkers() {
 // Both workers run while f_read_iterator <= f_read_len.
 void StopWorkers() {
     f_read_iterator = f_read_len + 1;
+    WakeReadWorkers();
 }
 
 void JoinWorkers() {
@@ -105,6 +108,7 @@ void SystemInit(void) {
     GetPanelHandleFromTabPage(panelHandle, PANEL_TAB, 2, &thirdTabPanel);
     GetPanelHandleFromTabPage(ispTabPanel, TABISP_TAB, 0, &opsTabPanel);
     GetPanelHandleFromTabPage(ispTabPanel, TABISP_TAB, 1, &opsTab2Panel);
+    SetCtrlVal(thirdTabPanel, TABTHIRD_VERSION, CHIPLOAD_VERSION);
     TideComm_Init();
 }
 
@@ -132,6 +136,7 @@ int MainQuitCb(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
     QuitUserInterface(0);
     StopWorkers();
     DiscardAsyncTimer(TimerID1);
+    DiscardReplyTimer();
     return 0;
 }
 

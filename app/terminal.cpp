@@ -7,6 +7,7 @@
 #include "operator_messages.h"
 #include "panel_handles.h"
 #include "rte.h"
+#include "session.h"
 
 namespace {
 
@@ -76,6 +77,10 @@ void AppendLineEnds(int length, int addLf, int addCr) {
 
 void UartSendData(int port) {
     if (port == 0) {
+        return;
+    }
+    if (IspExchangeInFlight()) {
+        SetStatus(kTerminalBusyText);
         return;
     }
     int sendHex = 0;

@@ -20,5 +20,8 @@ int ClearSendBoxCB(int panel, int control, int event, void* callbackData, int ev
                    int eventData2);
 int ClearReceiveCountCB(int panel, int control, int event, void* callbackData, int eventData1,
                         int eventData2);
+// 加载TXT文件: the chosen text file becomes the send box's text.
+int comm_loadfile(int panel, int control, int event, void* callbackData, int eventData1,
+                  int eventData2);
 int ClearSendCountCB(int panel, int control, int event, void* callbackData, int eventData1,
                      int eventData2);

@@ -33,10 +33,12 @@ int EchoReceivedFrame(int port, const unsigned char* data, int length) {
     if (mode != 0) {
         return ECHO_HEX;
     }
-    // The run ends in its line end, which is not shown. The run is borrowed
-    // from the library, so the text is cut in a copy; a run of fewer than two
-    // bytes has nothing before its line end and shows as an empty line.
-    const int shown = length >= 2 ? length - 2 : 0;
+    // A line end closing the run is not shown; everything before it is. The
+    // run is borrowed from the library, so the text is cut in a copy.
+    int shown = length > 0 ? length : 0;
+    while (shown > 0 && (data[shown - 1] == '\r' || data[shown - 1] == '\n')) {
+        --shown;
+    }
     const std::string text(reinterpret_cast<const char*>(data), static_cast<std::size_t>(shown));
     AppendReceiveLine(text.c_str());
     return ECHO_TEXT;

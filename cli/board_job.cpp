@@ -142,6 +142,9 @@ class Session {
         const auto sequence = isp::enterBootloaderSequence(wiring);
         std::optional<isp::Failure> last;
         for (unsigned attempt = 0; attempt < attempts; ++attempt) {
+            if (job_.cancel != nullptr && job_.cancel->load()) {
+                throw JobFailed{{ExitCode::kInterrupted, "interrupted while connecting"}};
+            }
             if (!isp::playSequence(client_->link(), sequence, isp::steadyClock())) {
                 throw JobFailed{{ExitCode::kPortFailed,
                                  "cannot set the modem lines of " + outcome_.port +

@@ -10,6 +10,7 @@ packages=(
   gcc-arm-none-eabi libnewlib-arm-none-eabi
   qemu-system-arm
   clang libclang-rt-14-dev
+  librsvg2-bin desktop-file-utils dpkg-dev file man-db
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -66,6 +66,9 @@
 #define TABTERM_CLEARTXCOUNT 34  // command button, callback ClearSendCountCB
 #define TABTERM_LOADTXT 35       // command button, callback comm_loadfile
 
+// TABTHIRD
+#define TABTHIRD_VERSION 2  // string: the program's version
+
 // TABOPS
 #define TABOPS_CHIP 3         // ring: flash-size class 0-7
 #define TABOPS_PID 4          // string

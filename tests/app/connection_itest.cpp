@@ -1,4 +1,8 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 
@@ -40,9 +44,12 @@ class Connection : public ::testing::Test {
     bool portOpen() {
         return app->onUi([] { return TideComm_GetPortOpen(7) != 0; });
     }
+    bool portOpen8() {
+        return app->onUi([] { return TideComm_GetPortOpen(8) != 0; });
+    }
 };
 
-TEST_F(Connection, EachWrongSettingIsRefusedInOrderAndTheNextPressDisconnects) {
+TEST_F(Connection, EachWrongSettingIsRefusedInOrderAndTheButtonStillOffersToConnect) {
     const int term = app->panels().term;
     app->ui().setValue(main, PANEL_BAUDRATE, 1199);
     app->ui().setValue(main, PANEL_PARITY, 1);
@@ -68,27 +75,24 @@ TEST_F(Connection, EachWrongSettingIsRefusedInOrderAndTheNextPressDisconnects) {
         app->ui().clearPopups();
         pressConnect();
         EXPECT_EQ(std::vector<std::string>{messages[step]}, app->popupTexts());
-        EXPECT_EQ(kDisconnectLabel, label());
-        EXPECT_FALSE(portOpen());
-        pressConnect();
         EXPECT_EQ(kConnectLabel, label());
-        EXPECT_EQ("连接关断。。。", app->log().back());
-        EXPECT_EQ("关断连接", app->status());
+        EXPECT_FALSE(portOpen());
         fixes[step]();
         if (step == 0) {
             // 115201 is refused with the same message as 1199.
             app->ui().clearPopups();
             pressConnect();
             EXPECT_EQ(std::vector<std::string>{messages[0]}, app->popupTexts());
-            pressConnect();
             app->ui().setValue(main, PANEL_BAUDRATE, 1200);
         }
     }
+    EXPECT_TRUE(app->log().empty());
     EXPECT_EQ("", pty.read(1, 100ms));
     app->ui().clearPopups();
     pressConnect();
     EXPECT_TRUE(app->popupTexts().empty());
     EXPECT_TRUE(portOpen());
+    EXPECT_EQ(kDisconnectLabel, label());
     EXPECT_EQ("\x7F", pty.read(1, 2s));
 }
 
@@ -174,26 +178,59 @@ TEST_F(Connection, BaudRateLimitsAreInclusive) {
     }
 }
 
-TEST_F(Connection, PortThatCannotOpenIsReportedAndForgotten) {
-    apptest::MapPort(8, "/nonexistent/ttyChipLoad");
-    app->ui().setValue(main, PANEL_COMPORT, 8);
-    const auto beeps = app->ui().beepCount();
-    pressConnect();
-    EXPECT_EQ(std::vector<std::string>{"Warning~~~~~~|串口打开失败！！！"}, app->popupTexts());
-    EXPECT_EQ(beeps + 1, app->ui().beepCount());
-    EXPECT_EQ(0, app->ui().intValue(main, PANEL_OPENLED));
-    EXPECT_EQ(0, app->onUi([] { return comport; }));
-    EXPECT_EQ(kDisconnectLabel, label());
-    EXPECT_TRUE(app->log().empty());
+// A loopback port nobody listens on.
+int ClosedTcpPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), length);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
 
-    // The terminal toggle only beeps.
-    app->ui().clearPopups();
-    app->click(main, PANEL_OPENCLOSE);
-    EXPECT_TRUE(app->popupTexts().empty());
-    EXPECT_EQ(beeps + 2, app->ui().beepCount());
-    EXPECT_EQ(1, app->ui().intValue(main, PANEL_OPENCLOSE));
-    EXPECT_EQ(0, app->ui().intValue(main, PANEL_OPENLED));
-    EXPECT_EQ(0, app->onUi([] { return comport; }));
+TEST_F(Connection, PortThatCannotOpenIsNamedWithTheReasonAndBothControlsShowItClosed) {
+    const std::string refused = "rfc2217://127.0.0.1:" + std::to_string(ClosedTcpPort());
+    const struct {
+        std::string device, reason;
+    } cases[] = {
+        {"/nonexistent/ttyChipLoad", "设备不存在"},
+        {refused, "连接被拒绝"},
+        {"rfc2217://no-such-host.invalid:4000", "未知主机 no-such-host.invalid"},
+    };
+    app->ui().setValue(main, PANEL_COMPORT, 8);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.device);
+        apptest::MapPort(8, c.device);
+        for (const int control : {PANEL_CONNECT, PANEL_OPENCLOSE}) {
+            app->ui().clearPopups();
+            const auto beeps = app->ui().beepCount();
+            app->click(main, control);
+            const auto popups = app->popupTexts();
+            ASSERT_EQ(1u, popups.size());
+            EXPECT_EQ(0u, popups[0].find("Warning~~~~~~|串口打开失败！！！\n" + c.device + "："));
+            EXPECT_NE(std::string::npos, popups[0].find(c.reason)) << popups[0];
+            EXPECT_EQ(beeps + 1, app->ui().beepCount());
+            EXPECT_EQ(kConnectLabel, label());
+            EXPECT_EQ(0, app->ui().intValue(main, PANEL_OPENCLOSE));
+            EXPECT_EQ(0, app->ui().intValue(main, PANEL_OPENLED));
+            EXPECT_EQ(0, app->onUi([] { return comport; }));
+        }
+    }
+    // The next press connects: here to the terminal's pseudo-terminal.
+    apptest::MapPort(8, pty.slavePath());
+    pressConnect();
+    EXPECT_TRUE(portOpen8());
+    EXPECT_EQ(kDisconnectLabel, label());
+    EXPECT_EQ("\x7F", pty.read(1, 2s));
+    // After all those failures the quit still ends the program.
+    app->ui().queuePopupAnswer(1);
+    app->ui().queuePopupAnswer(1);
+    app->pressQuit();
+    EXPECT_TRUE(app->waitForExit(10s));
+    EXPECT_EQ(0, app->exitCode());
 }
 
 TEST_F(Connection, TerminalToggleOpensOnceAndClosesEvenDuringASession) {

@@ -297,32 +297,36 @@ TEST_F(FileLoading, UnreadableOrUnchosenFilesChangeNothing) {
     EXPECT_EQ(before.writeCount, loaded().writeCount);
 }
 
-TEST_F(FileLoading, TextFileReplacesTheImageButNotTheWriteCount) {
+TEST_F(FileLoading, TextFileGoesToTheSendBoxNeverIntoTheImage) {
     load(dir.write("prog.hex", HexRecord(0, 0x4000, Pattern(32, 1)) + "\n" + kEof));
-    ASSERT_EQ(32, loaded().writeCount);
-    ASSERT_EQ(0x08004000, app.onUi([] { return imageBaseAddress; }));
+    const auto program = loaded();
+    ASSERT_EQ(32, program.writeCount);
     app.ui().clearPopups();
-    const auto path = dir.write("notes.txt", "hello");
+    const auto path = dir.write("notes.txt", "AT\r\nATI\r\n");
     const auto beeps = app.ui().beepCount();
     loadText(path);
-    const auto result = loaded();
-    EXPECT_EQ("hello", result.image);
-    // Still positive: a later write goes ahead and sends the text's bytes,
-    // from the flash base as before.
-    EXPECT_EQ(32, result.writeCount);
-    EXPECT_EQ(0x08000000, app.onUi([] { return imageBaseAddress; }));
+    EXPECT_EQ(program.image, loaded().image);
+    EXPECT_EQ(32, loaded().writeCount);
+    EXPECT_EQ("AT\r\nATI\r\n", app.ui().text(app.panels().term, TABTERM_SEND));
+    EXPECT_EQ(0x08004000, app.onUi([] { return imageBaseAddress; }));
     EXPECT_EQ(path, app.ui().text(app.panels().term, TABTERM_TXTPATH));
     EXPECT_TRUE(app.popupTexts().empty());
     EXPECT_EQ(beeps + 1, app.ui().beepCount());
 
+    // Refused files name themselves and leave the send text as it was.
     const std::string missing = (dir.path() / "gone.txt").string();
-    loadText(missing);
-    EXPECT_EQ(std::vector<std::string>{"系统提示|TXT文件" + missing + "不能打开！！！"},
+    const std::string big = dir.write("big.txt", std::string(4096, 'x'));
+    const std::string binary = dir.write("nul.txt", std::string("a\0b", 3));
+    for (const auto& refused : {missing, big, binary}) {
+        loadText(refused);
+    }
+    EXPECT_EQ((std::vector<std::string>{
+                  "系统提示|TXT文件" + missing + "不能打开！！！",
+                  "系统提示|TXT文件" + big + "超过发送缓冲区（4095字节），未加载！！！",
+                  "系统提示|TXT文件" + binary + "含有空字符，不是文本文件，未加载！！！"}),
               app.popupTexts());
-    // A text larger than the image is refused and the image kept.
-    loadText(dir.write("big.txt", Pattern(IMAGE_SIZE + 10, 4)));
-    EXPECT_EQ("文件大小超过128KB（131072字节），无法加载！！！", app.status());
-    EXPECT_EQ("hello", loaded().image);
+    EXPECT_EQ("AT\r\nATI\r\n", app.ui().text(app.panels().term, TABTERM_SEND));
+    EXPECT_EQ(program.image, loaded().image);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "TideComm.h"
 #include "app_harness.h"
 #include "asynctimer.h"
+#include "chipload_version.h"
 #include "panel_handles.h"
 #include "pty_pair.h"
 
@@ -23,7 +24,9 @@ TEST(StartupQuit, PanelShowsItsPagesAndTheClockRuns) {
     EXPECT_EQ(panels.term, app.onUi([] { return termTabPanel; }));
     EXPECT_EQ(panels.ops, app.onUi([] { return opsTabPanel; }));
     EXPECT_GT(app.onUi([] { return opsTab2Panel; }), 0);
-    EXPECT_GT(app.onUi([] { return thirdTabPanel; }), 0);
+    const int about = app.onUi([] { return thirdTabPanel; });
+    EXPECT_GT(about, 0);
+    EXPECT_EQ(app.ui().text(about, TABTHIRD_VERSION), CHIPLOAD_VERSION);
     // The clock shows HH:MM:SS once its timer has ticked.
     EXPECT_TRUE(
         app.ui().waitUntil([&] { return app.ui().text(panels.main, PANEL_TIME).size() == 8; }, 3s));

@@ -6,6 +6,7 @@
 #include "ChipLoad.h"
 #include "app_harness.h"
 #include "pty_pair.h"
+#include "temp_files.h"
 
 namespace {
 
@@ -152,6 +153,27 @@ TEST_F(Terminal, TextModeShowsEachLineWithoutItsLineEnd) {
     EXPECT_EQ(std::vector<std::string>{""}, app->receiveBox());
     pty.write("ok\n\r");
     EXPECT_TRUE(receiveBoxEndsWith("ok"));
+    // Only line-end bytes are dropped: whatever comes before them is shown whole.
+    for (const std::string line : {"ABCDEF", "x", "AT+OK 1"}) {
+        pty.write(line + "\r");
+        EXPECT_TRUE(receiveBoxEndsWith(line)) << line;
+    }
+}
+
+TEST_F(Terminal, ALoadedTextFileIsWhatSendAndThePeriodicSendSend) {
+    open();
+    apptest::TempDir dir;
+    app->ui().queueFileAnswer(dir.write("at.txt", "AT\r\n"));
+    app->click(term, TABTERM_LOADTXT);
+    app->click(term, TABTERM_SENDBUTTON);
+    std::string once;
+    EXPECT_TRUE(app->ui().waitUntil([&] { return (once += pty.read(64, 50ms)).size() >= 4; }, 5s));
+    EXPECT_EQ("AT\r\n", once);
+    app->commit(term, TABTERM_INTERVAL, 0.05);
+    app->click(term, TABTERM_AUTOSEND);
+    std::string sent;
+    EXPECT_TRUE(app->ui().waitUntil([&] { return (sent += pty.read(64, 50ms)).size() >= 8; }, 5s));
+    EXPECT_EQ("AT\r\nAT\r\n", sent.substr(0, 8));
 }
 
 TEST_F(Terminal, NothingIsSentWithoutAPort) {

@@ -14,6 +14,10 @@
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -22,6 +26,7 @@
 
 #include "qt_test_support.h"
 #include "rte.h"
+#include "wait_for.h"
 
 namespace qt_test {
 namespace {
@@ -166,6 +171,121 @@ TEST_F(QtFrontEndTest, DiscardingTheWindowUnderAPopupAnswersItWithNoButton) {
         }));
         EXPECT_EQ(result.get(), 0);
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    });
+}
+
+// Ends the test program when what it guards has not finished in time: a
+// deadlock on the window's thread cannot be failed any other way.
+class Watchdog {
+  public:
+    Watchdog(const char* what, std::chrono::seconds limit)
+        : thread_([this, what, limit] {
+              std::unique_lock lock(mutex_);
+              if (!done_.wait_for(lock, limit, [this] { return finished_; })) {
+                  std::fprintf(stderr, "deadlock: %s did not finish\n", what);
+                  std::_Exit(1);
+              }
+          }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard lock(mutex_);
+            finished_ = true;
+        }
+        done_.notify_all();
+        thread_.join();
+    }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool finished_ = false;
+    std::thread thread_;
+};
+
+struct TickPopup {
+    std::atomic<bool> asking{false};
+    std::atomic<bool> answered{false};
+};
+
+void RaisePopupOnFirstTick(void* data) {
+    auto* tick = static_cast<TickPopup*>(data);
+    if (!tick->asking.exchange(true)) {
+        MessagePopup("告警", "芯片不空，请重新擦除！");
+        tick->answered = true;
+    }
+}
+
+// The quit discards timers on the window's thread, which may at that moment
+// be the only thread that can show a tick's pop-up.
+TEST_F(QtFrontEndTest, APopupRaisedOnATickIsShownWhileTheWindowThreadDiscardsTheTimer) {
+    runUi([&] {
+        DialogOperator operatorAtTheScreen({[](QDialog* dialog) { dialog->reject(); }});
+        ASSERT_NE(0, RTEUSTEinitialize());
+        TickPopup tick;
+        const int timer = RTEUSTEnewtimer(RaisePopupOnFirstTick, &tick);
+        ASSERT_NE(0, timer);
+        const std::uint32_t fiveMs[2] = {0, 5000000};
+        ASSERT_EQ(1, RTEUSTEsettimer(timer, fiveMs));
+        // Waiting outside the window's loop, as a callback would.
+        ASSERT_TRUE(test_support::WaitFor([&] { return tick.asking.load(); }));
+        const Watchdog watchdog("discarding a timer whose tick shows a pop-up",
+                                std::chrono::seconds(20));
+        EXPECT_EQ(1, RTEUSTEdiscardtimer(timer));
+        EXPECT_TRUE(tick.answered);
+        EXPECT_TRUE(operatorAtTheScreen.done());
+    });
+}
+
+TEST_F(QtFrontEndTest, AWorkerWaitedForFromTheWindowThreadCanStillAsk) {
+    runUi([&] {
+        DialogOperator operatorAtTheScreen({[](QDialog* dialog) { dialog->reject(); }});
+        int id = 0;
+        ASSERT_EQ(RTE_OK, CmtScheduleThreadPoolFunction(
+                              DEFAULT_THREAD_POOL_HANDLE,
+                              [](void*) {
+                                  MessagePopup("告警", "芯片不空，请重新擦除！");
+                                  return 7;
+                              },
+                              nullptr, &id));
+        const Watchdog watchdog("waiting for a worker that shows a pop-up",
+                                std::chrono::seconds(20));
+        EXPECT_EQ(RTE_OK,
+                  CmtWaitForThreadPoolFunctionCompletion(DEFAULT_THREAD_POOL_HANDLE, id, 0));
+        int result = 0;
+        EXPECT_EQ(RTE_OK, CmtGetThreadPoolFunctionResult(DEFAULT_THREAD_POOL_HANDLE, id, &result));
+        EXPECT_EQ(7, result);
+        EXPECT_EQ(RTE_OK, CmtReleaseThreadPoolFunctionID(DEFAULT_THREAD_POOL_HANDLE, id));
+        EXPECT_TRUE(operatorAtTheScreen.done());
+    });
+}
+
+// With the focus elsewhere (the window manager's doing), a second pop-up
+// still goes on top of the first, where the operator can see and answer it.
+TEST_F(QtFrontEndTest, APopupOverAnotherIsStackedOnIt) {
+    runUi([&] {
+        QPointer<QDialog> first;
+        std::unique_ptr<PopupWorker> worker;
+        QWidget elsewhere;
+        DialogOperator operatorAtTheScreen({
+            [&](QDialog* dialog) {
+                first = dialog;
+                elsewhere.show();
+                elsewhere.activateWindow();
+                QApplication::setActiveWindow(&elsewhere);
+                ASSERT_EQ(&elsewhere, QApplication::activeWindow());
+                worker = std::make_unique<PopupWorker>([] { MessagePopup("告警", "second"); });
+            },
+            [&](QDialog* dialog) {
+                EXPECT_EQ(first.data(), dialog->parentWidget());
+                dialog->reject();
+                first->reject();
+            },
+        });
+        MessagePopup("告警", "first");
+        worker.reset();
+        EXPECT_TRUE(operatorAtTheScreen.done());
     });
 }
 

@@ -93,32 +93,12 @@ INSTANTIATE_TEST_SUITE_P(
                                        {read_16, Bytes{ack, ack, ack} + Bytes(16, 0xFF)}}}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
-TEST(Faults, RefusedStepKeepsFlashAndMemoryAsTheyWere) {
-    Target target(with_faults({.refuse_step = RefusedStep{0x31, Step::data, 1}}));
-    talk(target, {0x7F});
-    EXPECT_EQ(talk(target, ram_write), (Bytes{ack, ack, nack}));
-    EXPECT_NE(target.read_memory(0x2000'1000, 4), (Bytes{1, 2, 3, 4}));
-    const auto log = target.commands();
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_FALSE(log[1].acknowledged);
-}
-
 TEST(Faults, RefusedSynchronisationCountsAcrossResets) {
     Target target(with_faults({.refuse_step = RefusedStep{0x7F, Step::command, 2}}));
     EXPECT_EQ(talk(target, {0x7F}), Bytes{ack});
     target.reset(Clock::now());
     EXPECT_EQ(talk(target, {0x7F}), Bytes{nack});
     EXPECT_EQ(talk(target, {0x7F}), Bytes{ack}) << "still waiting for a synchronisation";
-}
-
-TEST(Faults, OnlyStepsACommandHasCanBeRefused) {
-    EXPECT_TRUE(command_has_step(0x31, Step::data));
-    EXPECT_TRUE(command_has_step(0x11, Step::length));
-    EXPECT_TRUE(command_has_step(0x7F, Step::command));
-    EXPECT_FALSE(command_has_step(0x31, Step::length));
-    EXPECT_FALSE(command_has_step(0x21, Step::data));
-    EXPECT_FALSE(command_has_step(0x02, Step::address));
-    EXPECT_FALSE(command_has_step(0x55, Step::command)) << "not a command of this bootloader";
 }
 
 // The replies to a long scripted session, under a fraction of some fault.

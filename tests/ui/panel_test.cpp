@@ -122,6 +122,7 @@ TEST_F(Panel, EveryControlTheProgramDrivesHasItsIdAndKind) {
         {&term, "TABTERM_RXLED", TABTERM_RXLED, 27, ControlKind::Led},
         {&term, "TABTERM_TXLED", TABTERM_TXLED, 28, ControlKind::Led},
         {&term, "TABTERM_TIMER", TABTERM_TIMER, 29, ControlKind::Timer},
+        {&third, "TABTHIRD_VERSION", TABTHIRD_VERSION, 2, ControlKind::String},
         {&ops, "TABOPS_CHIP", TABOPS_CHIP, 3, ControlKind::Ring},
         {&ops, "TABOPS_PID", TABOPS_PID, 4, ControlKind::String},
         {&ops, "TABOPS_UID", TABOPS_UID, 5, ControlKind::String},

@@ -115,6 +115,15 @@ class GenericDialog final : public QDialog {
 template <typename Dialog, typename Read>
 auto runModal(Dialog* dialog, Read read) -> decltype(read(*dialog, 0)) {
     const QPointer<Dialog> alive(dialog);
+    // Once shown, brought to the front and given the keyboard, whatever the
+    // window manager decided while it mapped it.
+    QMetaObject::invokeMethod(
+        dialog,
+        [dialog] {
+            dialog->raise();
+            dialog->activateWindow();
+        },
+        Qt::QueuedConnection);
     const int result = dialog->exec();
     if (!alive) {
         return {};

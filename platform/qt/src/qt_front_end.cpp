@@ -135,9 +135,14 @@ void QtFrontEnd::applyPanelChange(const rte::Change& change) {
     }
 }
 
+// Stacked over what the operator is looking at: the modal dialog on top (a
+// second pop-up over the first), else a panel window. Whatever window merely
+// has the focus may be one that is closing or hidden, and a dialog kept above
+// it can end up under the panel, out of sight, still blocking every click.
 QWidget* QtFrontEnd::dialogParent() const {
-    if (QWidget* active = QApplication::activeWindow()) {
-        return active;
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal != nullptr && modal->isVisible()) {
+        return modal;
     }
     for (const auto& [handle, window] : windows_) {
         if (window->isVisible()) {
@@ -168,6 +173,7 @@ auto QtFrontEnd::runPopup(Popup popup) -> decltype(popup(nullptr)) {
         // Window changes made while the caller composed the pop-up show
         // before it does.
         flushChanges();
+        const rte::PopupOnScreen shown;
         return popup(dialogParent());
     });
 }

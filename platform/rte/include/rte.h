@@ -82,8 +82,8 @@ void RTE_CloseEngine(void);
 // from a panel file (JSON, format described in ui/README.md), binding every
 // callback it names from the registry of rte_callbacks.h. A relative file
 // name is looked for beside the executable, then in the install's data folder
-// (<prefix>/share/chipload). Returns the panel handle (> 0), or
-// RTE_ERR_FILE_NOT_FOUND, RTE_ERR_BAD_PANEL_FILE, RTE_ERR_UNKNOWN_CALLBACK or
+// (../share/chipload from the executable, then <prefix>/share/chipload). Returns the panel handle
+// (> 0), or RTE_ERR_FILE_NOT_FOUND, RTE_ERR_BAD_PANEL_FILE, RTE_ERR_UNKNOWN_CALLBACK or
 // RTE_ERR_BAD_ARGUMENT (no such panel in the file); the message is then on
 // stderr and in RTE_GetLastErrorText. parentPanel must be 0 (top level).
 // Each tab page of the panel becomes a panel of its own with its own handle.

@@ -214,24 +214,39 @@ class FrontEnd {
     virtual void quitLoop() = 0;
     // Any thread: the engine's queue has work.
     virtual void wake() = 0;
-    // User-interface thread, from ProcessSystemEvents: handle the front
-    // end's own pending work (redraws, input) without blocking.
+    // User-interface thread, from ProcessSystemEvents and while the engine
+    // waits there for another thread (a timer's tick, a worker): handle the
+    // front end's own pending work (redraws, input, pop-ups other threads
+    // asked for) and return.
     virtual void processFrontEndEvents() {}
 
     // Any thread, no engine lock held: something in the model changed.
     // Read the model again (on the front end's own thread) and redraw.
     virtual void changed(const Change& change) = 0;
 
-    // Any thread, no engine lock held; block until answered. The engine
-    // holds its events while any of these runs. On the user-interface thread
-    // (a callback asking) show it there, in a nested loop; from any other
-    // thread hand it to the user-interface thread and wait.
+    // Any thread, no engine lock held; block until answered. On the
+    // user-interface thread (a callback asking) show it there, in a nested
+    // loop; from any other thread hand it to the user-interface thread and
+    // wait. Keep a PopupOnScreen while the pop-up is really shown: the engine
+    // holds its events then, and only then.
     virtual void messagePopup(const MessageRequest& request) = 0;
     virtual GenericAnswer genericMessagePopup(const GenericRequest& request) = 0;
     virtual FileAnswer fileSelectPopup(const FileRequest& request) = 0;
 
     virtual void beep() {}
     virtual std::intptr_t windowHandle() const { return 0; }
+};
+
+// Holds the engine's events (control callbacks, deferred calls, ticks) for as
+// long as it lives. Counted where the pop-up is shown rather than where it is
+// asked for: a request still on its way to a busy user-interface thread must
+// not stop the events that thread needs to get back to it.
+class PopupOnScreen {
+  public:
+    PopupOnScreen();
+    ~PopupOnScreen();
+    PopupOnScreen(const PopupOnScreen&) = delete;
+    PopupOnScreen& operator=(const PopupOnScreen&) = delete;
 };
 
 // User-interface thread: runs queued events one at a time until the queue is

@@ -1,5 +1,6 @@
 // Entry points: modal pop-ups, the bell and the window handle. The front end
-// shows each pop-up on its own thread; the engine holds its events meanwhile.
+// shows each pop-up on its own thread and holds the engine's events while it
+// is on the screen.
 #include <cstring>
 
 #include "engine.h"
@@ -12,15 +13,6 @@ std::string Text(const char* s) {
     return s == nullptr ? std::string() : std::string(s);
 }
 
-// Holds the engine's events for as long as a pop-up is open.
-class PopupScope {
-  public:
-    PopupScope() { Engine::Get().popupOpened(); }
-    ~PopupScope() { Engine::Get().popupClosed(); }
-    PopupScope(const PopupScope&) = delete;
-    PopupScope& operator=(const PopupScope&) = delete;
-};
-
 }  // namespace
 
 int MessagePopup(const char* title, const char* message) {
@@ -28,7 +20,6 @@ int MessagePopup(const char* title, const char* message) {
     if (!fe) {
         return RTE_ERR_NOT_INITIALIZED;
     }
-    PopupScope scope;
     fe->messagePopup({Text(title), Text(message)});
     return RTE_OK;
 }
@@ -51,11 +42,7 @@ int GenericMessagePopup(const char* title, const char* message, const char* butt
     request.activeControl = activeControl;
     request.enterButton = enterButton;
     request.escapeButton = escapeButton;
-    rte::GenericAnswer answer;
-    {
-        PopupScope scope;
-        answer = fe->genericMessagePopup(request);
-    }
+    const rte::GenericAnswer answer = fe->genericMessagePopup(request);
     if (request.wantsResponse) {
         const std::size_t n =
             std::min(answer.response.size(), static_cast<std::size_t>(maxResponseLength));
@@ -89,11 +76,7 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
     request.restrictExtension = restrictExtension != 0;
     request.allowCancel = allowCancel != 0;
     request.allowMakeDirectory = allowMakeDirectory != 0;
-    rte::FileAnswer answer;
-    {
-        PopupScope scope;
-        answer = fe->fileSelectPopup(request);
-    }
+    const rte::FileAnswer answer = fe->fileSelectPopup(request);
     if (answer.result != VAL_EXISTING_FILE_SELECTED && answer.result != VAL_NEW_FILE_SELECTED) {
         return VAL_NO_FILE_SELECTED;
     }
@@ -117,3 +100,15 @@ std::intptr_t GetRTEWindowHandle(void) {
     const auto fe = Engine::Get().frontEnd();
     return fe ? fe->windowHandle() : 0;
 }
+
+namespace rte {
+
+PopupOnScreen::PopupOnScreen() {
+    Engine::Get().popupOpened();
+}
+
+PopupOnScreen::~PopupOnScreen() {
+    Engine::Get().popupClosed();
+}
+
+}  // namespace rte

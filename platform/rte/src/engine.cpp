@@ -266,6 +266,12 @@ int Engine::processSystemEvents() {
     return RTE_OK;
 }
 
+void Engine::serveFrontEnd() {
+    if (const auto fe = frontEnd()) {
+        fe->processFrontEndEvents();
+    }
+}
+
 bool Engine::waitProcessed(std::chrono::milliseconds timeout) {
     if (onUiThread()) {
         pump();  // waiting here would wait for itself

@@ -63,6 +63,10 @@ class Engine {
     int processSystemEvents();
     bool waitProcessed(std::chrono::milliseconds timeout);
     bool onUiThread() const;
+    // User-interface thread, waiting for another thread: lets the front end
+    // do its own work (redraws, input, pop-ups other threads asked for)
+    // without running any engine event.
+    void serveFrontEnd();
 
     // --- pop-ups: the engine holds its events while any is open
     void popupOpened();

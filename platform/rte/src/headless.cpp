@@ -280,6 +280,7 @@ void Headless::messagePopup(const MessageRequest& request) {
     record.title = request.title;
     record.message = request.message;
     record.thread = std::this_thread::get_id();
+    const PopupOnScreen shown;
     answerFor(record, 1);
 }
 
@@ -294,6 +295,7 @@ GenericAnswer Headless::genericMessagePopup(const GenericRequest& request) {
         }
     }
     record.thread = std::this_thread::get_id();
+    const PopupOnScreen shown;
     return {answerFor(record, request.enterButton), {}};
 }
 

@@ -9,6 +9,8 @@
 #include <set>
 #include <stdexcept>
 
+#include "install_layout.h"
+
 namespace rte::detail {
 
 namespace {
@@ -311,36 +313,20 @@ std::string Position(const std::string& text, std::size_t byte) {
     return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
-std::string ExecutableFolder() {
-    std::error_code ec;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string() : exe.parent_path().string();
-}
-
 }  // namespace
 
 std::string FindPanelFile(const std::string& fileName, std::string& tried) {
-    namespace fs = std::filesystem;
-    std::vector<fs::path> candidates;
-    const fs::path name(fileName);
+    const std::filesystem::path name(fileName);
     if (name.is_absolute() || fileName.starts_with("./") || fileName.starts_with("../")) {
-        candidates.push_back(name);
-    } else {
-        const std::string exeDir = ExecutableFolder();
-        if (!exeDir.empty()) {
-            candidates.push_back(fs::path(exeDir) / name);
-        }
-        candidates.push_back(fs::path(CHIPLOAD_DATA_DIR) / name);
-    }
-    tried.clear();
-    for (const auto& candidate : candidates) {
         std::error_code ec;
-        if (fs::is_regular_file(candidate, ec)) {
-            return candidate.string();
+        if (std::filesystem::is_regular_file(name, ec)) {
+            tried.clear();
+            return fileName;
         }
-        tried += (tried.empty() ? "" : ", ") + candidate.string();
+        tried = fileName;
+        return {};
     }
-    return {};
+    return chipload::install::findDataFile(fileName, tried);
 }
 
 int ParsePanelFile(const std::string& text, std::vector<PanelTemplate>& panels,

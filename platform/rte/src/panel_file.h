@@ -23,8 +23,9 @@ struct PanelTemplate {
 };
 
 // Finds a relative file name beside the executable, then in the install's
-// data folder; an absolute or explicitly relative ("./x") name is used as
-// given. Returns the path found, or "" with the places looked at in tried.
+// data folder (relative to the executable, then under the built-for prefix);
+// an absolute or explicitly relative ("./x") name is used as given. Returns the path found, or ""
+// with the places looked at in tried.
 std::string FindPanelFile(const std::string& fileName, std::string& tried);
 
 // Parses the panel file text. RTE_OK, or RTE_ERR_BAD_PANEL_FILE with a

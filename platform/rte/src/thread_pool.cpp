@@ -36,9 +36,25 @@ Pool& ThePool() {
     return *pool;
 }
 
-bool Done(Pool& pool, const std::shared_ptr<Job>& job) {
-    std::lock_guard lock(pool.mutex);
-    return job->done;
+// The function may be showing a pop-up, which only the user-interface thread
+// puts on the screen: waiting there, the front end keeps working (and the
+// engine's events run too when the caller asks for it).
+void AwaitDone(Pool& pool, const std::shared_ptr<Job>& job, bool runEngineEvents) {
+    auto& engine = rte::detail::Engine::Get();
+    std::unique_lock lock(pool.mutex);
+    if (!engine.onUiThread()) {
+        pool.finished.wait(lock, [&] { return job->done; });
+        return;
+    }
+    while (!pool.finished.wait_for(lock, std::chrono::milliseconds(1), [&] { return job->done; })) {
+        lock.unlock();
+        if (runEngineEvents) {
+            ProcessSystemEvents();
+        } else {
+            engine.serveFrontEnd();
+        }
+        lock.lock();
+    }
 }
 
 }  // namespace
@@ -85,17 +101,7 @@ int CmtWaitForThreadPoolFunctionCompletion(int poolHandle, int functionId, int o
     if (!job) {
         return RTE_ERR_BAD_HANDLE;
     }
-    if ((options & OPT_TP_PROCESS_EVENTS_WHILE_WAITING) != 0 &&
-        rte::detail::Engine::Get().onUiThread()) {
-        while (!Done(pool, job)) {
-            ProcessSystemEvents();
-            std::unique_lock lock(pool.mutex);
-            pool.finished.wait_for(lock, std::chrono::milliseconds(1), [&] { return job->done; });
-        }
-        return RTE_OK;
-    }
-    std::unique_lock lock(pool.mutex);
-    pool.finished.wait(lock, [&] { return job->done; });
+    AwaitDone(pool, job, (options & OPT_TP_PROCESS_EVENTS_WHILE_WAITING) != 0);
     return RTE_OK;
 }
 
@@ -117,6 +123,7 @@ int CmtReleaseThreadPoolFunctionID(int poolHandle, int functionId) {
     if (job->thread.get_id() == std::this_thread::get_id()) {
         job->thread.detach();  // a function releasing its own ID cannot join itself
     } else {
+        AwaitDone(pool, job, false);
         job->thread.join();
     }
     return RTE_OK;

@@ -7,12 +7,14 @@
 #include <mutex>
 #include <thread>
 
+#include "engine.h"
 #include "rte.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kResolution = std::chrono::milliseconds(1);
+constexpr auto kFrontEndTurn = std::chrono::milliseconds(5);
 
 struct EngineTimer {
     RTEUSTEtickfunction function = nullptr;
@@ -75,7 +77,7 @@ class TimerService {
         // The timer's own tick may discard it: returning at once is all it
         // can do. Any other thread waits for a running tick to finish.
         if (std::this_thread::get_id() != tickThread_) {
-            idle_.wait(lock, [&] { return running_ != handle; });
+            awaitTickEnd(lock, handle);
         }
         changed_.notify_all();
         return true;
@@ -107,6 +109,22 @@ class TimerService {
     }
 
   private:
+    // A tick may be showing a pop-up, which only the user-interface thread
+    // puts on the screen: waiting there, the front end keeps working.
+    void awaitTickEnd(std::unique_lock<std::mutex>& lock, int handle) {
+        const auto tickEnded = [&] { return running_ != handle; };
+        auto& engine = rte::detail::Engine::Get();
+        if (!engine.onUiThread()) {
+            idle_.wait(lock, tickEnded);
+            return;
+        }
+        while (!idle_.wait_for(lock, kFrontEndTurn, tickEnded)) {
+            lock.unlock();
+            engine.serveFrontEnd();
+            lock.lock();
+        }
+    }
+
     void run() {
         std::unique_lock lock(mutex_);
         tickThread_ = std::this_thread::get_id();

@@ -14,9 +14,6 @@ namespace fs = std::filesystem;
 namespace chipload::portmap {
 namespace {
 
-constexpr int kFirstCom = 1;
-constexpr int kLastCom = 10;
-
 struct Assignments {
     std::mutex mutex;
     std::map<int, std::string> devices;
@@ -105,7 +102,7 @@ bool assign(int com, const std::string& device) {
     return true;
 }
 
-std::string resolve(int com) {
+Mapping lookup(int com) {
     if (!validCom(com)) {
         return {};
     }
@@ -113,16 +110,23 @@ std::string resolve(int com) {
         auto& a = assignments();
         std::lock_guard lock(a.mutex);
         if (auto it = a.devices.find(com); it != a.devices.end()) {
-            return it->second;
+            return {it->second, Origin::commandLine};
         }
     }
     const std::string variable = "CHIPLOAD_COM" + std::to_string(com);
     if (const char* value = std::getenv(variable.c_str()); value != nullptr && *value != '\0') {
-        return value;
+        return {value, Origin::environment};
     }
     const auto devices = defaultDevices("/dev", "/sys/class/tty");
     const auto index = static_cast<std::size_t>(com - kFirstCom);
-    return index < devices.size() ? devices[index] : std::string();
+    if (index < devices.size()) {
+        return {devices[index], Origin::detected};
+    }
+    return {};
+}
+
+std::string resolve(int com) {
+    return lookup(com).device;
 }
 
 void clearAssignments() {

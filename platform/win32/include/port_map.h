@@ -5,6 +5,9 @@
 
 namespace chipload::portmap {
 
+inline constexpr int kFirstCom = 1;
+inline constexpr int kLastCom = 10;
+
 // From `--com N=DEVICE`; false (nothing stored) for N outside 1..10 or an
 // empty device.
 bool assign(int com, const std::string& device);
@@ -15,5 +18,16 @@ bool assign(int com, const std::string& device);
 std::string resolve(int com);
 
 void clearAssignments();
+
+// Where the device of a COM number came from, in the order resolve() asks.
+enum class Origin { none, commandLine, environment, detected };
+
+struct Mapping {
+    std::string device;  // "" when origin is none
+    Origin origin = Origin::none;
+};
+
+// What resolve() answers, and where the answer came from.
+Mapping lookup(int com);
 
 }  // namespace chipload::portmap

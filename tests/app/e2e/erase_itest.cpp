@@ -15,11 +15,13 @@ constexpr char kErased[] = "FLASH擦除成功！！！";
 class Erase : public Session {
   protected:
     void SetUp() override {
-        start("f103c8");
+        start("f103c8", faults);
         ASSERT_TRUE(target().load_flash(0x08000000, Pattern(64 * 1024)));
         connect();
         target().clear_commands();
     }
+
+    stm32sim::FaultConfig faults;
 
     bool erased(std::size_t from, std::size_t to) {
         const auto flash = target().flash();
@@ -79,11 +81,11 @@ TEST_F(Erase, PagesTenToTwelveEraseOnlyThosePages) {
 TEST_F(Erase, PageChecksComeBeforeAnythingIsSent) {
     setPages(5, 3);
     app->click(ops, TABOPS_PAGEERASE);
-    setPages(0, 128);
+    setPages(0, 64);
     app->click(ops, TABOPS_PAGEERASE);
     EXPECT_EQ((std::vector<std::string>{
                   std::string(kWarning) + "|起始页大于终止页，请重新选择终止页码~~~~~",
-                  std::string(kWarning) + "|片内FLASH只有128页，请重新选择起始页和终止页！！"}),
+                  std::string(kWarning) + "|片内FLASH只有64页，请重新选择起始页和终止页！！"}),
               popups());
     EXPECT_TRUE(target().commands().empty());
 }
@@ -120,10 +122,17 @@ TEST_F(EraseRefused, CommandRefusedThriceEndsWithItsMessage) {
     }
 }
 
-// The bootloader refuses the page list (a page the chip does not have): the
-// session is lost and every operation asks for a new connection.
-TEST_F(Erase, RefusedEraseFrameRefusesEveryLaterOperation) {
-    setPages(100, 100);
+// The bootloader refuses the page list: the session is lost and every
+// operation asks for a new connection.
+class EraseFrameRefused : public Erase {
+  protected:
+    EraseFrameRefused() {
+        faults.refuse_step = stm32sim::RefusedStep{0x43, stm32sim::RefusedStep::Step::data, 1};
+    }
+};
+
+TEST_F(EraseFrameRefused, EveryLaterOperationAsksForANewConnection) {
+    setPages(10, 10);
     app->click(ops, TABOPS_PAGEERASE);
     ASSERT_TRUE(waitForPopup(kEraseFailed));
     ASSERT_TRUE(ui().waitUntil([&] { return ispMode() == 0; }, kLong));

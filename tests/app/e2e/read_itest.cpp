@@ -93,11 +93,11 @@ TEST_F(Read, PageChecksAndTheLargerPagesAbove128KiB) {
     startWithPattern("f103c8", 64 * 1024);
     setPages(5, 3);
     app->click(ops, TABOPS_PAGEREAD);
-    setPages(0, 128);
+    setPages(0, 64);
     app->click(ops, TABOPS_PAGEREAD);
     EXPECT_EQ((std::vector<std::string>{
                   std::string(kWarning) + "|起始页大于终止页，请重新选择终止页码~~~~~",
-                  std::string(kWarning) + "|片内FLASH只有128页，请重新选择起始页和终止页！！"}),
+                  std::string(kWarning) + "|片内FLASH只有64页，请重新选择起始页和终止页！！"}),
               popups());
     EXPECT_TRUE(target().commands().empty());
     TearDown();

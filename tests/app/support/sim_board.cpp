@@ -17,7 +17,17 @@ SimBoard::SimBoard(int com, const std::string& product, stm32sim::FaultConfig fa
     target_ = std::make_unique<stm32sim::Target>(config);
     server_ = std::make_unique<stm32sim::Rfc2217Server>(*target_);
     server_->start("127.0.0.1", 0);
+    port_ = server_->port();
     MapPort(com, device());
+}
+
+void SimBoard::unplug() {
+    server_->stop();
+}
+
+void SimBoard::plugBackIn() {
+    server_ = std::make_unique<stm32sim::Rfc2217Server>(*target_);
+    server_->start("127.0.0.1", port_);
 }
 
 SimBoard::~SimBoard() {
@@ -25,7 +35,7 @@ SimBoard::~SimBoard() {
 }
 
 std::string SimBoard::device() const {
-    return "rfc2217://127.0.0.1:" + std::to_string(server_->port());
+    return "rfc2217://127.0.0.1:" + std::to_string(port_);
 }
 
 }  // namespace apptest

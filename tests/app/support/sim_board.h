@@ -2,6 +2,7 @@
 // mapped as a COM port of the program.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -22,10 +23,15 @@ class SimBoard {
 
     stm32sim::Target& target() { return *target_; }
     std::string device() const;
+    // The board goes away (its server closes the connection and stops
+    // listening) and comes back on the same address.
+    void unplug();
+    void plugBackIn();
 
   private:
     std::unique_ptr<stm32sim::Target> target_;
     std::unique_ptr<stm32sim::Rfc2217Server> server_;
+    std::uint16_t port_ = 0;
 };
 
 }  // namespace apptest

@@ -260,7 +260,15 @@ void HandleReadMemoryReply(int port, const unsigned char* reply, int length) {
             if (fail_count >= 3) {
                 fail_count = 0;
                 ISP_mode = 0;
-                MessagePopup(kWarningTitle, kReadCommandFailedText);
+                // Refused three times right after Get ID answered: the chip
+                // is read-protected.
+                if (sub_read_finish_mode == 1 && sub_read_base_addr == ID_BLOCK_ADDR) {
+                    LogLine(kReadProtectedText);
+                    SetStatus(kReadProtectedText);
+                    MessagePopup(kWarningTitle, kReadProtectedText);
+                } else {
+                    MessagePopup(kWarningTitle, kReadCommandFailedText);
+                }
                 ReadEnded();
             }
             return;

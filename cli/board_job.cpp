@@ -11,6 +11,8 @@
 #include "failure_text.h"
 #include "flash_layout.h"
 #include "hex_writer.h"
+#include "option_bytes.h"
+#include "read_protection.h"
 
 namespace cli {
 namespace {
@@ -72,6 +74,10 @@ class Session {
         open();
         connect();
         identify();
+        const Subcommand command = job_.options.command;
+        if (readProtected_ && command != Subcommand::kInfo && command != Subcommand::kUnprotect) {
+            throw JobFailed{{ExitCode::kTargetFailed, readProtectedText()}};
+        }
         switch (job_.options.command) {
             case Subcommand::kFlash:
                 flash();
@@ -94,6 +100,10 @@ class Session {
             case Subcommand::kGo:
                 go(job_.options.address.value_or(flashBase()));
                 break;
+            case Subcommand::kProtect:
+            case Subcommand::kUnprotect:
+                changeProtection();
+                break;
         }
     }
 
@@ -108,6 +118,19 @@ class Session {
         client_->setCancelFlag(job_.cancel);
         client_->setProgress(
             [this](std::size_t done, std::size_t) { job_.progress.advance(job_.index, done); });
+        // After an option-byte change the chip resets: the entry sequence
+        // brings it back into the bootloader whatever BOOT0's wiring.
+        client_->setReconnect([this]() -> isp::Result<void> {
+            try {
+                connect();
+                return {};
+            } catch (const JobFailed& failed) {
+                reconnectFailure_ = failed.text;
+                isp::Failure failure;
+                failure.status = isp::Status::kTimeout;
+                return failure;
+            }
+        });
     }
 
     void connect() {
@@ -148,9 +171,13 @@ class Session {
         std::snprintf(id, sizeof id, "0x%03X", productId_);
         outcome_.product = device_ != nullptr ? device_->name + " (" + id + ")"
                                               : std::string("unknown product ") + id;
+        readProtected_ = take(isp::probeReadAccess(*client_, flashBase()),
+                              "checking for read protection") == isp::ReadAccess::kReadProtected;
         if (device_ == nullptr)
             return;
         flashSize_ = device_->flashSizeMax;
+        if (readProtected_)
+            return;
         // The size word tells this part's flash from the largest of its ID.
         if (device_->flashSizeAddr != 0) {
             const auto word = client_->readMemory(device_->flashSizeAddr, 2);
@@ -284,16 +311,29 @@ class Session {
         const auto flash = readBlocks("verify", image.base, image.bytes.size());
         for (std::size_t i = 0; i < image.bytes.size(); ++i) {
             if (flash[i] != image.bytes[i]) {
+                const auto at = image.base + static_cast<std::uint32_t>(i);
                 throw JobFailed{{ExitCode::kVerifyMismatch,
-                                 "verify failed at " +
-                                     hexAddress(image.base + static_cast<std::uint32_t>(i)) +
-                                     ": flash holds " + byteText(flash[i]) + ", the file " +
-                                     byteText(image.bytes[i]) +
-                                     "; erase and flash again, or check write protection"}};
+                                 "verify failed at " + hexAddress(at) + ": flash holds " +
+                                     byteText(flash[i]) + ", the file " + byteText(image.bytes[i]) +
+                                     mismatchCause(at)}};
             }
         }
         outcome_.summary = "verified " + std::to_string(image.bytes.size()) + " bytes";
         outcome_.output = outcome_.summary + " at " + hexAddress(image.base) + "\n";
+    }
+
+    // A write-protected group is skipped by the bootloader without a NACK,
+    // so a mismatch there is named as protection.
+    std::string mismatchCause(std::uint32_t address) {
+        const auto group = groupOf(address);
+        const auto options = group ? optionBytes() : std::nullopt;
+        if (options &&
+            std::ranges::find(options->protectedGroups, *group) != options->protectedGroups.end()) {
+            return "; the address lies in write-protected group " + std::to_string(*group) +
+                   ", which the bootloader does not program: chipload unprotect --write lifts "
+                   "the protection";
+        }
+        return "; erase and flash again";
     }
 
     void read() {
@@ -372,6 +412,104 @@ class Session {
         outcome_.output += started + "\n";
     }
 
+    std::string readProtectedText() const {
+        return "the chip is read-protected: it answers Get ID, but the bootloader refused Read "
+               "Memory of its flash, so the wiring is fine. Lifting the protection erases the "
+               "whole flash: chipload unprotect --read --yes";
+    }
+
+    // The option bytes decoded, when the family's layout is known and the
+    // chip lets them be read.
+    std::optional<isp::OptionBytes> optionBytes() {
+        if (device_ == nullptr || !device_->optionLayout || readProtected_)
+            return std::nullopt;
+        const auto block =
+            take(client_->readMemory(device_->optionBytesAddr, device_->optionBytesSize),
+                 "reading the option bytes");
+        return isp::decodeOptionBytes(*device_, block);
+    }
+
+    // The write-protection group holding a flash address, in the family's
+    // terms: fixed-size groups, or the erase unit (sector or page).
+    std::optional<std::uint32_t> groupOf(std::uint32_t address) const {
+        if (device_ == nullptr || !device_->optionLayout || address < flashBase())
+            return std::nullopt;
+        const isp::OptionLayout& l = *device_->optionLayout;
+        if (l.wrp == isp::OptionLayout::Wrp::kBits && l.wrpGroupBytes != 0) {
+            const std::uint32_t last = 8 * l.wrpBytes - 1;
+            return std::min(last, (address - flashBase()) / l.wrpGroupBytes);
+        }
+        const auto units = layout().unitsTouching(address, std::uint64_t{address} + 1);
+        if (!units || units->empty())
+            return std::nullopt;
+        return units->front();
+    }
+
+    // A failed reconnection says why in its own words.
+    void checkOption(isp::Result<void> result, std::string_view activity) {
+        if (!result && reconnectFailure_) {
+            reconnectFailure_->line =
+                std::string(activity) + " done, but after the reset: " + reconnectFailure_->line;
+            throw JobFailed{*reconnectFailure_};
+        }
+        check(result, activity);
+    }
+
+    void changeProtection() {
+        const bool protect = job_.options.command == Subcommand::kProtect;
+        const bool read = job_.options.protection == ProtectionKind::kRead;
+        if (read && protect) {
+            checkOption(client_->readoutProtect(), "setting read protection");
+            outcome_.summary = "read-protected";
+        } else if (read) {
+            job_.progress.begin(job_.index, "unprotect", 1, "chip");
+            checkOption(client_->readoutUnprotect(), "lifting read protection (erases the flash)");
+            job_.progress.advance(job_.index, 1);
+            outcome_.summary = "read protection lifted, flash erased";
+        } else if (protect) {
+            checkOption(client_->writeProtect(job_.options.groups), "setting write protection");
+            outcome_.summary = "write-protected groups " + groupList(job_.options.groups);
+        } else {
+            checkOption(client_->writeUnprotect(), "lifting write protection");
+            outcome_.summary = "write protection lifted";
+        }
+        // The chip reset and the client synchronised again: show what it
+        // holds now.
+        readProtected_ = take(isp::probeReadAccess(*client_, flashBase()),
+                              "checking for read protection") == isp::ReadAccess::kReadProtected;
+        outcome_.output = outcome_.summary + "\n" + protectionLines(optionBytes());
+    }
+
+    template <class Groups>
+    static std::string groupList(const Groups& groups) {
+        std::string text;
+        for (const auto group : groups) {
+            text += (text.empty() ? "" : ",") + std::to_string(group);
+        }
+        return text.empty() ? "none" : text;
+    }
+
+    std::string protectionLines(const std::optional<isp::OptionBytes>& options) const {
+        std::string text = "read protection:    ";
+        if (readProtected_) {
+            return text + "level 1 or 2: " + readProtectedText() + "\n";
+        }
+        if (!options) {
+            return text + "none (flash readable)\n";
+        }
+        text += isp::readProtectionText(options->readProtectionLevel) + "\n";
+        text +=
+            "write protection:   " +
+            (options->protectedGroups.empty() ? std::string("none")
+                                              : "groups " + groupList(options->protectedGroups)) +
+            "\n";
+        std::string user;
+        for (const std::uint8_t byte : options->user) {
+            user += (user.empty() ? "" : " ") + byteText(byte);
+        }
+        return text + "user options:       " + user + "\n";
+    }
+
     void info() {
         const auto version = take(client_->getVersion(), "asking for the version");
         nlohmann::ordered_json object;
@@ -396,7 +534,7 @@ class Session {
         object["ram_size"] =
             device_ != nullptr ? nlohmann::ordered_json(device_->ramSize) : nullptr;
         std::string uid;
-        if (device_ != nullptr && device_->uidAddr != 0) {
+        if (device_ != nullptr && device_->uidAddr != 0 && !readProtected_) {
             for (const std::uint8_t byte :
                  take(client_->readMemory(device_->uidAddr, 12), "reading the unique ID")) {
                 std::snprintf(text, sizeof text, "%02X", byte);
@@ -405,6 +543,21 @@ class Session {
         }
         object["unique_id"] =
             uid.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(uid);
+        const auto options = optionBytes();
+        nlohmann::ordered_json protection;
+        protection["read_protected"] = readProtected_;
+        protection["read_protection_level"] =
+            options ? nlohmann::ordered_json(options->readProtectionLevel)
+                    : nlohmann::ordered_json(nullptr);
+        protection["write_protected_groups"] =
+            options ? nlohmann::ordered_json(options->protectedGroups)
+                    : nlohmann::ordered_json(nullptr);
+        nlohmann::ordered_json user = nlohmann::ordered_json::array();
+        for (const std::uint8_t byte : options ? options->user : std::vector<std::uint8_t>{}) {
+            user.push_back(byteText(byte));
+        }
+        protection["user_options"] = options ? user : nlohmann::ordered_json(nullptr);
+        object["protection"] = protection;
         outcome_.summary = "identified";
         if (job_.options.json) {
             outcome_.output = object.dump() + "\n";
@@ -421,6 +574,7 @@ class Session {
         }
         if (!uid.empty())
             outcome_.output += "unique ID:          " + uid + "\n";
+        outcome_.output += protectionLines(options);
     }
 
     const BoardJob& job_;
@@ -430,6 +584,8 @@ class Session {
     std::uint16_t productId_ = 0;
     const isp::DeviceInfo* device_ = nullptr;
     std::uint32_t flashSize_ = 0;
+    bool readProtected_ = false;
+    std::optional<FailureText> reconnectFailure_;
 };
 
 }  // namespace

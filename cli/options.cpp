@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <functional>
@@ -17,7 +18,7 @@ struct NamedCommand {
     Subcommand command;
 };
 
-constexpr std::array<NamedCommand, 7> kCommands{{
+constexpr std::array<NamedCommand, 9> kCommands{{
     {"flash", Subcommand::kFlash},
     {"verify", Subcommand::kVerify},
     {"read", Subcommand::kRead},
@@ -25,6 +26,8 @@ constexpr std::array<NamedCommand, 7> kCommands{{
     {"blank-check", Subcommand::kBlankCheck},
     {"info", Subcommand::kInfo},
     {"go", Subcommand::kGo},
+    {"protect", Subcommand::kProtect},
+    {"unprotect", Subcommand::kUnprotect},
 }};
 
 // Decimal, or hexadecimal after 0x; nothing else (a leading 0 is not octal).
@@ -69,6 +72,33 @@ PageRange parsePages(std::string_view text) {
     return range;
 }
 
+// "0,2-5": write-protection groups, each below 256, listed once.
+std::vector<std::uint8_t> parseGroups(std::string_view text) {
+    std::vector<std::uint8_t> groups;
+    while (true) {
+        const auto comma = text.find(',');
+        const std::string_view item = text.substr(0, comma);
+        const auto dash = item.find('-');
+        const auto first = parseNumber(item.substr(0, dash), "GROUPS", 255);
+        const auto last = dash == std::string_view::npos
+                              ? first
+                              : parseNumber(item.substr(dash + 1), "GROUPS", 255);
+        if (last < first) {
+            throw UsageError("GROUPS: the range " + std::string(item) + " runs backwards");
+        }
+        for (auto group = first; group <= last; ++group) {
+            if (std::ranges::find(groups, group) != groups.end()) {
+                throw UsageError("GROUPS: group " + std::to_string(group) + " given twice");
+            }
+            groups.push_back(static_cast<std::uint8_t>(group));
+        }
+        if (comma == std::string_view::npos)
+            break;
+        text.remove_prefix(comma + 1);
+    }
+    return groups;
+}
+
 void addPorts(std::string_view list, std::vector<std::string>& ports) {
     while (true) {
         const auto comma = list.find(',');
@@ -86,7 +116,7 @@ void addPorts(std::string_view list, std::vector<std::string>& ports) {
 using Commands = std::initializer_list<Subcommand>;
 constexpr auto kAll = {Subcommand::kFlash, Subcommand::kVerify,     Subcommand::kRead,
                        Subcommand::kErase, Subcommand::kBlankCheck, Subcommand::kInfo,
-                       Subcommand::kGo};
+                       Subcommand::kGo,    Subcommand::kProtect,    Subcommand::kUnprotect};
 
 struct OptionRule {
     std::string_view name;
@@ -157,6 +187,18 @@ const std::vector<OptionRule>& optionRules() {
          {S::kFlash},
          [](Options& o, std::string_view) { o.massErase = true; }},
         {"--go", false, {S::kFlash}, [](Options& o, std::string_view) { o.goAfter = true; }},
+        {"--read",
+         false,
+         {S::kProtect, S::kUnprotect},
+         [](Options& o, std::string_view) { o.protection = ProtectionKind::kRead; }},
+        {"--write",
+         false,
+         {S::kProtect, S::kUnprotect},
+         [](Options& o, std::string_view) { o.protection = ProtectionKind::kWrite; }},
+        {"--yes",
+         false,
+         {S::kProtect, S::kUnprotect},
+         [](Options& o, std::string_view) { o.yes = true; }},
         {"--all", false, {S::kErase}, [](Options& o, std::string_view) { o.eraseAll = true; }},
         {"--pages",
          true,
@@ -178,15 +220,45 @@ void applyPositional(Options& options, std::string_view word, bool& given) {
     const bool wantsFile = options.command == Subcommand::kFlash ||
                            options.command == Subcommand::kVerify ||
                            options.command == Subcommand::kRead;
-    if (given || (!wantsFile && options.command != Subcommand::kGo)) {
+    const bool wantsGroups = options.command == Subcommand::kProtect;
+    if (given || (!wantsFile && !wantsGroups && options.command != Subcommand::kGo)) {
         throw UsageError("unexpected argument '" + std::string(word) + "'");
     }
     given = true;
-    if (wantsFile) {
+    if (wantsGroups) {
+        options.groups = parseGroups(word);
+    } else if (wantsFile) {
         options.file = word;
     } else {
         options.address = parseAddress(word, "go ADDRESS");
     }
+}
+
+// Read protection changes are destructive: without --yes the operator is
+// told what would happen, and nothing is sent.
+void checkProtection(const Options& options, bool positionalGiven) {
+    const bool protect = options.command == Subcommand::kProtect;
+    if (!protect && options.command != Subcommand::kUnprotect)
+        return;
+    const std::string name(subcommandName(options.command));
+    if (options.protection == ProtectionKind::kNone) {
+        throw UsageError(name + ": give --read or --write");
+    }
+    const bool write = options.protection == ProtectionKind::kWrite;
+    if (protect && write && !positionalGiven) {
+        throw UsageError("protect --write: which groups? (chipload protect --write 0,2-3 ...)");
+    }
+    if (positionalGiven && !write) {
+        throw UsageError("protect --read takes no groups");
+    }
+    if (write || options.yes)
+        return;
+    throw UsageError(
+        protect ? "protect --read would make the flash unreadable through the bootloader and "
+                  "the debugger until read protection is lifted, which erases the whole flash; "
+                  "add --yes to go ahead"
+                : "unprotect --read would erase the whole flash of the chip (program and data) "
+                  "and reset it; add --yes to go ahead");
 }
 
 void checkComplete(const Options& options, bool positionalGiven) {
@@ -201,6 +273,7 @@ void checkComplete(const Options& options, bool positionalGiven) {
     if (options.command == Subcommand::kErase && options.eraseAll == options.pages.has_value()) {
         throw UsageError("erase: give either --all or --pages A-B");
     }
+    checkProtection(options, positionalGiven);
     if (isp::checkWiring(options.wiring)) {
         throw UsageError("--reset and --boot0 cannot share one line");
     }
@@ -257,7 +330,7 @@ ParseOutcome parseOptions(const std::vector<std::string>& args) {
         if (args.empty() || !isSubcommand(args[0])) {
             throw UsageError(
                 "expected a subcommand: flash, verify, read, erase, blank-check, "
-                "info or go (see chipload --help)");
+                "info, go, protect or unprotect (see chipload --help)");
         }
         Options options;
         for (const auto& named : kCommands) {
@@ -319,6 +392,8 @@ std::string helpText() {
   chipload blank-check [PORT OPTIONS]
   chipload info [--json] [PORT OPTIONS]
   chipload go [ADDRESS] [PORT OPTIONS]
+  chipload protect (--read --yes | --write GROUPS) [PORT OPTIONS]
+  chipload unprotect (--read --yes | --write) [PORT OPTIONS]
   chipload [--headless] [--demo] [--com N=DEVICE]...   the window
 
 Programs STM32 microcontrollers through their USART bootloader.
@@ -331,6 +406,14 @@ touches (--mass-erase: the whole chip), writes, verifies by reading back
 flash of the identified chip unless --address/--length say otherwise; the
 format follows OUT's extension (.hex: Intel HEX) unless --format is given.
 Numbers are decimal or 0x hexadecimal.
+
+info shows the read protection level, and the option bytes decoded where
+the device table knows the family (F1, F2, F4, G0, L4). A read-protected
+chip answers Get ID but refuses reads: unprotect --read --yes lifts the
+protection by erasing the whole flash. protect --write GROUPS protects
+groups (4 KiB on the F1, sectors on the F2/F4, pages on the G0/L4; e.g.
+0,2-3); unprotect --write lifts all of them. Each change resets the chip;
+chipload synchronises again by itself. Other option bytes are not written.
 
 PORT OPTIONS:
   --port DEVICE       a tty (/dev/ttyUSB0, /dev/serial/by-id/...),

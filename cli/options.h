@@ -13,7 +13,20 @@
 
 namespace cli {
 
-enum class Subcommand { kFlash, kVerify, kRead, kErase, kBlankCheck, kInfo, kGo };
+enum class Subcommand {
+    kFlash,
+    kVerify,
+    kRead,
+    kErase,
+    kBlankCheck,
+    kInfo,
+    kGo,
+    kProtect,
+    kUnprotect
+};
+
+// What protect and unprotect act on.
+enum class ProtectionKind { kNone, kRead, kWrite };
 
 enum class OutputFormat { kBinary, kHex };
 
@@ -34,6 +47,9 @@ struct Options {
     bool eraseAll = false;
     std::optional<PageRange> pages;
     bool json = false;
+    ProtectionKind protection = ProtectionKind::kNone;
+    std::vector<std::uint8_t> groups;  // protect --write: write-protection groups
+    bool yes = false;                  // the operator accepts a destructive change
     bool quiet = false;
 
     std::vector<std::string> ports;

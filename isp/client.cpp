@@ -378,6 +378,42 @@ Result<void> Client::extendedErase(ExtendedEraseCode code) {
     return {};
 }
 
+Result<void> Client::optionCommand(Command command, std::optional<Bytes> groups,
+                                   CommandLimits limits) {
+    limits.retries = 0;
+    const Phase second = groups ? Phase::kPayload : Phase::kReply;
+    auto reply = exchange({command,
+                           std::nullopt,
+                           limits,
+                           {{commandFrame(command), kAckShape, Phase::kCommand},
+                            {groups.value_or(Bytes{}), kAckShape, second}}});
+    if (!reply) {
+        return reply.failure();
+    }
+    return reconnect_ ? reconnect_() : synchronize();
+}
+
+Result<void> Client::readoutProtect() {
+    return optionCommand(Command::kReadoutProtect, std::nullopt, options_.erase);
+}
+
+Result<void> Client::readoutUnprotect() {
+    return optionCommand(Command::kReadoutUnprotect, std::nullopt, options_.massErase);
+}
+
+Result<void> Client::writeProtect(std::span<const std::uint8_t> groups) {
+    // The group list is framed like Erase's page list.
+    auto frame = erasePageListFrame(groups);
+    if (!frame) {
+        return failure(Status::kInvalidArgument, Command::kWriteProtect);
+    }
+    return optionCommand(Command::kWriteProtect, std::move(*frame), options_.erase);
+}
+
+Result<void> Client::writeUnprotect() {
+    return optionCommand(Command::kWriteUnprotect, std::nullopt, options_.erase);
+}
+
 Result<void> Client::go(std::uint32_t address) {
     auto reply = exchange({Command::kGo,
                            address,

@@ -68,6 +68,13 @@ class Client {
     // Status::kCancelled and the address of the block it did not send.
     void setCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
 
+    // How to get back into the bootloader after the chip resets itself (the
+    // option-byte commands below): by default synchronise again, which
+    // suffices while BOOT0 stays high; a board whose BOOT0 follows a modem
+    // line needs its entry sequence replayed first.
+    using Reconnect = std::function<Result<void>()>;
+    void setReconnect(Reconnect reconnect) { reconnect_ = std::move(reconnect); }
+
     // Sends 0x7F until ACK or NACK comes back (options().sync).
     Result<void> synchronize();
 
@@ -88,6 +95,18 @@ class Client {
     Result<void> extendedErasePages(std::span<const std::uint16_t> pages);
     Result<void> extendedErase(ExtendedEraseCode code);
 
+    // Option-byte commands. The bootloader acknowledges the command and again
+    // once the option bytes are written (Readout Unprotect first erases all
+    // flash), then resets; each call reconnects (setReconnect) before it
+    // returns, so the session goes on. Never retried: a lost second ACK may mean the
+    // change was made.
+    Result<void> readoutProtect();
+    Result<void> readoutUnprotect();
+    // groups: write-protection groups (bits of the family's WRP bytes, or
+    // pages of its protected area), at most 256.
+    Result<void> writeProtect(std::span<const std::uint8_t> groups);
+    Result<void> writeUnprotect();
+
     // Go: jumps to the code at address; the bootloader leaves the session.
     Result<void> go(std::uint32_t address);
 
@@ -99,6 +118,7 @@ class Client {
     template <class Page, class BuildFrame>
     Result<void> erasePageList(Command command, std::span<const Page> pages, std::size_t perRequest,
                                BuildFrame buildFrame);
+    Result<void> optionCommand(Command command, std::optional<Bytes> groups, CommandLimits limits);
     bool cancelled() const;
     void reportProgress(std::size_t done, std::size_t total) const;
 
@@ -107,6 +127,7 @@ class Client {
     Clock* clock_;
     ProgressCallback progress_;
     const std::atomic<bool>* cancel_ = nullptr;
+    Reconnect reconnect_;
 };
 
 }  // namespace isp

@@ -152,6 +152,36 @@ void checkRow(const DeviceInfo& d) {
     }
 }
 
+OptionLayout parseOptionLayout(const Json& layout, std::uint32_t size) {
+    OptionLayout l;
+    l.rdp = numberField(layout, "rdp");
+    const std::uint32_t level0 = numberField(layout, "rdpLevel0");
+    if (level0 > 0xFF) {
+        throw RowError("field 'rdpLevel0': expected a byte");
+    }
+    l.rdpLevel0 = static_cast<std::uint8_t>(level0);
+    l.user = numberField(layout, "user");
+    l.userBytes = numberField(layout, "userBytes");
+    l.complemented = numberField(layout, "complemented") != 0;
+    const std::string wrp = textField(layout, "wrp");
+    if (wrp != "bits" && wrp != "area") {
+        throw RowError("field 'wrp': expected bits or area, got '" + wrp + "'");
+    }
+    l.wrp = wrp == "bits" ? OptionLayout::Wrp::kBits : OptionLayout::Wrp::kArea;
+    l.wrpOffset = numberField(layout, "wrpOffset");
+    l.wrpBytes = numberField(layout, "wrpBytes");
+    l.wrpGroupBytes = layout.contains("wrpGroup") ? numberField(layout, "wrpGroup") : 0;
+    const std::uint32_t step = l.complemented ? 2 : 1;
+    const std::uint64_t wrpEnd = l.wrp == OptionLayout::Wrp::kBits
+                                     ? std::uint64_t{l.wrpOffset} + std::uint64_t{l.wrpBytes} * step
+                                     : std::uint64_t{l.wrpOffset} + l.wrpBytes + 1;
+    if (std::uint64_t{l.rdp} + 1 > size || std::uint64_t{l.user} + l.userBytes * step > size ||
+        wrpEnd > size) {
+        throw RowError("field 'layout': an offset lies past the option bytes");
+    }
+    return l;
+}
+
 DeviceInfo parseRow(const Json& row) {
     if (!row.is_object()) {
         throw RowError("expected an object");
@@ -192,6 +222,9 @@ DeviceInfo parseRow(const Json& row) {
     }
     d.optionBytesAddr = numberField(options, "address");
     d.optionBytesSize = numberField(options, "size");
+    if (options.contains("layout")) {
+        d.optionLayout = parseOptionLayout(member(options, "layout"), d.optionBytesSize);
+    }
     const std::uint32_t erase = numberField(row, "eraseCommand");
     if (erase != static_cast<std::uint32_t>(EraseCommand::kErase) &&
         erase != static_cast<std::uint32_t>(EraseCommand::kExtendedErase)) {

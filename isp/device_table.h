@@ -19,6 +19,24 @@ struct FlashBank {
     std::vector<std::uint32_t> unitSizes;
 };
 
+// Where a family keeps protection in its option bytes (offsets from
+// optionBytesAddr). Write protection is active-low bits, one per group, or
+// one area from a start page (wrpOffset) to an end page (wrpOffset +
+// wrpBytes). Groups are numbered from the start of flash. A complemented block follows every byte
+// with its complement.
+struct OptionLayout {
+    enum class Wrp { kBits, kArea };
+    std::uint32_t rdp = 0;
+    std::uint8_t rdpLevel0 = 0xAA;  // the level byte of an unprotected chip
+    std::uint32_t user = 0;
+    std::uint32_t userBytes = 1;
+    bool complemented = false;
+    Wrp wrp = Wrp::kBits;
+    std::uint32_t wrpOffset = 0;
+    std::uint32_t wrpBytes = 0;
+    std::uint32_t wrpGroupBytes = 0;  // bits: flash per bit; 0 for one bit per erase unit
+};
+
 struct DeviceInfo {
     std::uint16_t productId = 0;
     std::string name;    // "STM32F10xxx medium-density"
@@ -34,6 +52,7 @@ struct DeviceInfo {
     std::uint32_t bootloaderRamReserved = 0;  // bytes from the start of RAM
     std::uint32_t optionBytesAddr = 0;
     std::uint32_t optionBytesSize = 0;
+    std::optional<OptionLayout> optionLayout;  // families decoded by name
     EraseCommand erase = EraseCommand::kErase;
     std::string source;  // public document the row comes from
 };

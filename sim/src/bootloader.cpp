@@ -297,7 +297,7 @@ std::vector<Reply> Bootloader::on_command() {
                 return replies;
             }
             if (command_ == write_unprotect) {
-                memory_.set_write_protection(0xFFFF'FFFF);
+                memory_.unprotect_all();
             } else {
                 memory_.set_readout_protection(true);
             }
@@ -554,17 +554,17 @@ std::vector<Reply> Bootloader::on_protect() {
     if (buffer_.back() != xor_of(std::span(buffer_).first(count + 1))) {
         return refuse("bad sector list checksum");
     }
-    std::uint32_t wrp = memory_.write_protection();
+    std::vector<std::uint32_t> groups;
     for (std::uint8_t sector : sectors) {
-        if (sector >= memory_.sector_count()) {
+        if (sector >= memory_.group_count()) {
             return refuse("sector out of range");
         }
-        wrp &= ~(1u << sector);
+        groups.push_back(sector);
     }
     if (faults_.refuse_step(RefusedStep::Step::data) || faults_.refuse_reply()) {
         return refuse("refused (fault)");
     }
-    memory_.set_write_protection(wrp);
+    memory_.protect_groups(groups);
     Reply reply = finish({ack}, true, "option bytes written, reset");
     reply.busy = page_erase_time;
     reply.then = Reply::Then::reset;

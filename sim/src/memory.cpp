@@ -5,9 +5,9 @@
 namespace stm32sim {
 namespace {
 
-constexpr std::uint32_t sector_bytes = 4096;
-constexpr std::uint32_t max_sectors = 32;
-constexpr std::size_t wrp_index = 8;  // WRP0 in the option block
+// An area whose start lies past its end protects nothing.
+constexpr std::uint8_t no_area_start = 0xFF;
+constexpr std::uint8_t no_area_end = 0x00;
 
 bool inside(std::uint32_t address, std::uint32_t length, std::uint32_t base, std::uint32_t size) {
     const std::uint64_t end = std::uint64_t{address} + length;
@@ -48,15 +48,20 @@ Memory::Memory(const Product& product, const std::array<std::uint8_t, 12>& uniqu
     : product_(product),
       flash_(product.flash_bytes, 0xFF),
       ram_(product.ram_bytes, 0x00),
-      units_(layout(product)) {
+      units_(layout(product)),
+      options_(product.family->options->bytes, 0xFF) {
     const Family& family = *product.family;
     regions_.push_back(
         {family.system_memory_base, std::vector<std::uint8_t>(family.system_memory_bytes, 0x00)});
     place_identification(unique_id);
-    for (std::size_t i = 0; i < options_.size(); i += 2) {
-        set_option_pair(i, 0xFF);
+    std::ranges::fill(options_, std::uint8_t{0xFF});
+    if (this->option_layout().complemented) {
+        for (std::size_t i = 0; i < options_.size(); i += 2) {
+            set_option(i, 0xFF);
+        }
     }
-    set_option_pair(0, rdp_unprotected);
+    set_readout_protection(false);
+    unprotect_all();
 }
 
 // The flash-size word and the unique ID read as erased around them. Inside
@@ -106,7 +111,8 @@ Area Memory::area_of(std::uint32_t address, std::uint32_t length) const {
     if (region_of(address, length)) {
         return Area::system_memory;
     }
-    if (inside(address, length, product_.family->option_bytes_address, option_bytes_size)) {
+    if (inside(address, length, product_.family->option_bytes_address,
+               static_cast<std::uint32_t>(options_.size()))) {
         return Area::option_bytes;
     }
     return Area::none;
@@ -198,22 +204,75 @@ void Memory::erase_all() {
     std::ranges::fill(flash_, std::uint8_t{0xFF});
 }
 
+bool Memory::readout_protected() const {
+    return option(option_layout().rdp_offset) != option_layout().rdp_level0;
+}
+
 void Memory::set_readout_protection(bool on) {
-    set_option_pair(0, on ? 0x00 : rdp_unprotected);
+    set_option(option_layout().rdp_offset, on ? 0x00 : option_layout().rdp_level0);
+}
+
+std::uint32_t Memory::group_count() const {
+    const OptionLayout& l = option_layout();
+    const auto units = static_cast<std::uint32_t>(units_.size());
+    if (l.wrp == OptionLayout::Wrp::area) {
+        return std::min<std::uint32_t>(units, no_area_start);
+    }
+    const std::uint32_t bits = 8u * l.wrp_bytes;
+    if (l.wrp_group_bytes == 0) {
+        return std::min(units, bits);
+    }
+    return std::min(bits, (product_.flash_bytes + l.wrp_group_bytes - 1) / l.wrp_group_bytes);
+}
+
+bool Memory::group_protected(std::uint32_t group) const {
+    const OptionLayout& l = option_layout();
+    if (l.wrp == OptionLayout::Wrp::area) {
+        return option(l.wrp_offset) <= group && group <= option(l.wrp_offset + l.wrp_bytes);
+    }
+    return (option(bitmap_byte(group)) & (1u << (group % 8))) == 0;
+}
+
+void Memory::protect_groups(std::span<const std::uint32_t> groups) {
+    const OptionLayout& l = option_layout();
+    for (std::uint32_t group : groups) {
+        if (group >= group_count()) {
+            continue;
+        }
+        if (l.wrp == OptionLayout::Wrp::bits) {
+            const std::size_t index = bitmap_byte(group);
+            set_option(index, static_cast<std::uint8_t>(option(index) & ~(1u << (group % 8))));
+            continue;
+        }
+        const std::uint8_t start = option(l.wrp_offset);
+        const std::uint8_t end = option(l.wrp_offset + l.wrp_bytes);
+        const auto g = static_cast<std::uint8_t>(group);
+        const bool empty = start > end;
+        set_option(l.wrp_offset, empty ? g : std::min(start, g));
+        set_option(l.wrp_offset + l.wrp_bytes, empty ? g : std::max(end, g));
+    }
+}
+
+void Memory::unprotect_all() {
+    const OptionLayout& l = option_layout();
+    if (l.wrp == OptionLayout::Wrp::area) {
+        set_option(l.wrp_offset, no_area_start);
+        set_option(l.wrp_offset + l.wrp_bytes, no_area_end);
+        return;
+    }
+    for (std::uint32_t bit = 0; bit < 8u * l.wrp_bytes; bit += 8) {
+        set_option(bitmap_byte(bit), 0xFF);
+    }
 }
 
 std::uint32_t Memory::write_protection() const {
-    std::uint32_t wrp = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-        wrp |= std::uint32_t{options_[wrp_index + 2 * i]} << (8 * i);
+    std::uint32_t wrp = 0xFFFF'FFFF;
+    for (std::uint32_t g = 0; g < std::min<std::uint32_t>(32, group_count()); ++g) {
+        if (group_protected(g)) {
+            wrp &= ~(1u << g);
+        }
     }
     return wrp;
-}
-
-void Memory::set_write_protection(std::uint32_t wrp) {
-    for (std::size_t i = 0; i < 4; ++i) {
-        set_option_pair(wrp_index + 2 * i, static_cast<std::uint8_t>(wrp >> (8 * i)));
-    }
 }
 
 void Memory::write_option_bytes(std::uint32_t offset, std::span<const std::uint8_t> bytes) {
@@ -221,28 +280,38 @@ void Memory::write_option_bytes(std::uint32_t offset, std::span<const std::uint8
     std::ranges::copy(bytes, options_.begin() + offset);
 }
 
-std::uint32_t Memory::sector_count() const {
-    return std::min(max_sectors, (product_.flash_bytes + sector_bytes - 1) / sector_bytes);
-}
-
-std::uint32_t Memory::sector_of_offset(std::uint32_t offset) const {
-    return std::min(max_sectors - 1, offset / sector_bytes);
+std::uint32_t Memory::group_of_offset(std::uint32_t offset) const {
+    const OptionLayout& l = option_layout();
+    if (l.wrp == OptionLayout::Wrp::area || l.wrp_group_bytes == 0) {
+        const auto unit = std::ranges::find_if(
+            units_, [&](const Unit& u) { return offset < u.offset + u.bytes; });
+        return static_cast<std::uint32_t>(unit - units_.begin());
+    }
+    return std::min(group_count() - 1, offset / l.wrp_group_bytes);
 }
 
 bool Memory::range_protected(std::uint32_t offset, std::uint32_t bytes) const {
-    const std::uint32_t wrp = write_protection();
-    for (std::uint32_t s = sector_of_offset(offset); s <= sector_of_offset(offset + bytes - 1);
-         ++s) {
-        if ((wrp & (1u << s)) == 0) {
+    for (std::uint32_t g = group_of_offset(offset); g <= group_of_offset(offset + bytes - 1); ++g) {
+        if (group_protected(g)) {
             return true;
         }
     }
     return false;
 }
 
-void Memory::set_option_pair(std::size_t index, std::uint8_t value) {
-    options_[index] = value;
-    options_[index + 1] = static_cast<std::uint8_t>(~value);
+std::uint8_t Memory::option(std::size_t at) const {
+    return options_[at];
+}
+
+void Memory::set_option(std::size_t at, std::uint8_t value) {
+    options_[at] = value;
+    if (option_layout().complemented) {
+        options_[at + 1] = static_cast<std::uint8_t>(~value);
+    }
+}
+
+std::size_t Memory::bitmap_byte(std::uint32_t group) const {
+    return option_layout().wrp_offset + (group / 8) * (option_layout().complemented ? 2 : 1);
 }
 
 }  // namespace stm32sim

@@ -55,19 +55,21 @@ class Memory {
     // Mass erase regardless of write protection (readout unprotect).
     void erase_all();
 
-    // Option bytes: RDP, USER, Data0, Data1, WRP0..3, each with its complement.
-    bool readout_protected() const { return options_[0] != rdp_unprotected; }
+    // Option bytes in the family's layout (OptionLayout).
+    bool readout_protected() const;
     void set_readout_protection(bool on);
-    std::uint32_t write_protection() const;  // bit n = 0: sector n protected
-    void set_write_protection(std::uint32_t wrp);
+    // Write-protection groups: bits of 4 KiB or sectors, or pages for an
+    // area; numbered from the start of flash.
+    std::uint32_t group_count() const;
+    bool group_protected(std::uint32_t group) const;
+    // An area grows to cover every group listed.
+    void protect_groups(std::span<const std::uint32_t> groups);
+    void unprotect_all();
+    std::uint32_t write_protection() const;  // bit n = 0: group n (< 32) protected
     // Write Memory into the option bytes: the block is erased, then written.
     void write_option_bytes(std::uint32_t offset, std::span<const std::uint8_t> bytes);
-    // Write-protection sectors: 4 KiB each, the last one (31) takes the rest.
-    std::uint32_t sector_count() const;
 
   private:
-    static constexpr std::uint8_t rdp_unprotected = 0xA5;
-
     // Read-only memory outside flash and RAM.
     struct Region {
         std::uint32_t base;
@@ -76,16 +78,20 @@ class Memory {
     const Region* region_of(std::uint32_t address, std::uint32_t length) const;
     void place_identification(const std::array<std::uint8_t, 12>& unique_id);
 
-    std::uint32_t sector_of_offset(std::uint32_t offset) const;
+    const OptionLayout& option_layout() const { return *product_.family->options; }
+    std::uint32_t group_of_offset(std::uint32_t offset) const;
     bool range_protected(std::uint32_t offset, std::uint32_t bytes) const;
-    void set_option_pair(std::size_t index, std::uint8_t value);
+    // A complemented block keeps the complement in the byte after.
+    std::uint8_t option(std::size_t at) const;
+    void set_option(std::size_t at, std::uint8_t value);
+    std::size_t bitmap_byte(std::uint32_t group) const;
 
     Product product_;
     std::vector<std::uint8_t> flash_;
     std::vector<std::uint8_t> ram_;
     std::vector<Region> regions_;  // system memory, then the identification words
     std::vector<Unit> units_;
-    std::array<std::uint8_t, option_bytes_size> options_{};
+    std::vector<std::uint8_t> options_;
 };
 
 }  // namespace stm32sim

@@ -40,7 +40,10 @@ struct Target::State {
           unique_id(make_unique_id(config.seed)),
           faults(config.faults, config.seed),
           memory(config.product, unique_id),
-          bootloader(memory, faults) {}
+          bootloader(memory, faults) {
+        memory.set_readout_protection(config.read_protected);
+        memory.protect_groups(config.write_protected_groups);
+    }
 
     // Everything below runs with the mutex held.
     Duration byte_time(std::uint64_t count) const {
@@ -480,6 +483,11 @@ std::array<std::uint8_t, 12> Target::unique_id() const {
 bool Target::readout_protected() const {
     std::lock_guard lock(state_->mutex);
     return state_->memory.readout_protected();
+}
+
+std::uint32_t Target::write_protection_groups() const {
+    const std::lock_guard lock(state_->mutex);
+    return state_->memory.group_count();
 }
 
 std::uint32_t Target::write_protection() const {

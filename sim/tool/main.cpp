@@ -83,6 +83,14 @@ int run(Options options) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     stm32sim::Target target(options.target);
+    for (std::uint32_t group : options.target.write_protected_groups) {
+        if (group >= target.write_protection_groups()) {
+            std::cerr << "chipload-sim: --write-protect: group " << group << " past the "
+                      << target.write_protection_groups() << " groups of " << target.product().name
+                      << "\n";
+            return 1;
+        }
+    }
     if (!options.image.empty()) {
         const auto image = read_file(options.image);
         if (!image) {

@@ -134,6 +134,29 @@ stm32sim::RefusedStep parse_refused_step(const std::string& text) {
 
 }  // namespace
 
+// "0,2-5": group numbers below 256, each once.
+std::vector<std::uint32_t> parse_groups(const std::string& text) {
+    const std::string option = "--write-protect";
+    std::vector<std::uint32_t> groups;
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', at), text.size());
+        const std::string item = text.substr(at, comma - at);
+        const std::size_t dash = item.find('-');
+        const auto first = parse_unsigned(item.substr(0, dash), option, 255);
+        const auto last =
+            dash == std::string::npos ? first : parse_unsigned(item.substr(dash + 1), option, 255);
+        if (last < first) {
+            throw BadOption(option + ": range runs backwards: '" + item + "'");
+        }
+        for (auto g = first; g <= last; ++g) {
+            groups.push_back(static_cast<std::uint32_t>(g));
+        }
+        at = comma + 1;
+    }
+    return groups;
+}
+
 std::string usage() {
     return R"(usage: chipload-sim (--rfc2217 HOST:PORT | --pty [--link PATH] [--baud N]) [options]
 
@@ -155,6 +178,10 @@ chip:
                         times; none: answer at once
   --image FILE          raw binary loaded into flash at 0x08000000
   --dump FILE           flash written to FILE at exit (SIGINT, SIGTERM)
+  --read-protected      start with read protection (level 1)
+  --write-protect GROUPS  start with these write-protection groups protected,
+                        e.g. 0,2-3: 4 KiB each on F1-style blocks, sectors on
+                        F2/F4, pages on G0/L4
   --seed N              unique ID and fault decisions (default 1)
   --greeting TEXT       the sample application's line, sent at start and every
                         second when flash holds a vector table
@@ -239,6 +266,10 @@ ParseResult parse_options(const std::vector<std::string>& args) {
                 options.image = value();
             } else if (arg == "--dump") {
                 options.dump = value();
+            } else if (arg == "--read-protected") {
+                options.target.read_protected = true;
+            } else if (arg == "--write-protect") {
+                options.target.write_protected_groups = parse_groups(value());
             } else if (arg == "--seed") {
                 options.target.seed = parse_unsigned(value(), arg, UINT64_MAX);
             } else if (arg == "--greeting") {

@@ -28,11 +28,11 @@ inline std::string transportName(Transport transport) {
     return transport == Transport::kPty ? "pty" : "rfc2217";
 }
 
-// A simulated F103C8 (64 KiB, 1 KiB pages) answering at once.
+// A simulated chip answering at once: by default an F103C8 (64 KiB, 1 KiB
+// pages).
 class SimBoard {
   public:
     explicit SimBoard(Transport transport, stm32sim::TargetConfig config = {}) {
-        config.product = *stm32sim::find_product("f103c8");
         if (transport == Transport::kPty) {
             // As chipload-sim --pty: no modem lines, BOOT0 strapped high.
             config.start = stm32sim::StartMode::bootloader;

@@ -19,6 +19,22 @@ struct EraseTime {
     Duration time;
 };
 
+// Where a family keeps read and write protection in its option bytes
+// (reference manuals). Write protection is either active-low bits, one per
+// group of flash, or one area of pages from a start to an end page.
+struct OptionLayout {
+    enum class Wrp { bits, area };
+
+    std::uint32_t bytes;      // the block read at option_bytes_address
+    std::uint8_t rdp_offset;  // read protection level byte
+    std::uint8_t rdp_level0;  // its value when the chip is not protected
+    bool complemented;        // every byte followed by its complement
+    Wrp wrp;
+    std::uint8_t wrp_offset;        // bits: first bitmap byte; area: start page
+    std::uint8_t wrp_bytes;         // bits: bitmap bytes; area: offset of the end page from start
+    std::uint32_t wrp_group_bytes;  // bits: flash per bit, 0 for one bit per sector
+};
+
 // What the parts of one family share.
 struct Family {
     std::string_view name;             // "F4"
@@ -30,6 +46,7 @@ struct Family {
     std::uint32_t system_memory_base;
     std::uint32_t system_memory_bytes;
     std::uint32_t option_bytes_address;
+    const OptionLayout* options;
     std::uint32_t bootloader_ram_bytes;  // from the start of RAM, refused to writes
     std::span<const EraseTime> erase_times;
     Duration mass_erase_time;
@@ -67,8 +84,6 @@ inline constexpr std::uint32_t system_memory_bytes = 0x800;
 inline constexpr std::uint32_t id_block_address = 0x1FFF'F7E0;  // flash KiB, RAM KiB, pad, UID
 inline constexpr std::uint32_t unique_id_address = id_block_address + 8;
 inline constexpr std::uint32_t option_bytes_address = 0x1FFF'F800;
-// Every family's option bytes are modelled on the F1's block of 16 bytes.
-inline constexpr std::uint32_t option_bytes_size = 16;
 
 // Every product known, in a stable order (the first is the default).
 std::span<const Product> all_products();

@@ -73,6 +73,11 @@ struct TargetConfig {
     // Without modem lines (a pseudo-terminal) a 0x7F that follows this much
     // silence starts a new bootloader session, as a reset would.
     std::optional<Duration> resync_after_idle{};
+    // Protection at power-up: read protection level 1, and write protection
+    // of these groups (4 KiB on the F1, sectors on the F2/F4, pages on the
+    // G0/L4); a group past the chip's last protects nothing.
+    bool read_protected = false;
+    std::vector<std::uint32_t> write_protected_groups{};
     // When set, a program started from 0x08000000 runs for real: its
     // USART1 output goes out paced at the line rate and the host's bytes
     // reach it. Products it cannot run keep the greeting.
@@ -145,7 +150,8 @@ class Target {
     bool load_flash(std::uint32_t address, std::span<const std::uint8_t> bytes);
     std::array<std::uint8_t, 12> unique_id() const;
     bool readout_protected() const;
-    std::uint32_t write_protection() const;  // WRP bits, 0 = sector protected
+    std::uint32_t write_protection() const;  // WRP bits, 0 = group protected (first 32)
+    std::uint32_t write_protection_groups() const;
     std::uint64_t reset_count() const;
     std::vector<CommandRecord> commands() const;
     void clear_commands();

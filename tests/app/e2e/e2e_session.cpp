@@ -11,8 +11,8 @@ void Session::TearDown() {
     board.reset();
 }
 
-void Session::start(const std::string& product, stm32sim::FaultConfig faults) {
-    board = std::make_unique<apptest::SimBoard>(kCom, product, faults);
+void Session::start(const std::string& product, stm32sim::FaultConfig faults, bool readProtected) {
+    board = std::make_unique<apptest::SimBoard>(kCom, product, faults, readProtected);
     app = std::make_unique<apptest::AppHarness>();
     main = app->panels().main;
     isp = app->panels().isp;

@@ -31,7 +31,8 @@ class Session : public ::testing::Test {
     void TearDown() override;
 
     // Starts the board (a part name of the simulator) and the program.
-    void start(const std::string& product = "f103c8", stm32sim::FaultConfig faults = {});
+    void start(const std::string& product = "f103c8", stm32sim::FaultConfig faults = {},
+               bool readProtected = false);
     // Presses connect and waits for the identification to be shown.
     void connect();
     // Presses connect only.

@@ -6,7 +6,8 @@
 
 namespace apptest {
 
-SimBoard::SimBoard(int com, const std::string& product, stm32sim::FaultConfig faults) {
+SimBoard::SimBoard(int com, const std::string& product, stm32sim::FaultConfig faults,
+                   bool readProtected) {
     const auto part = stm32sim::find_product(product);
     if (!part) {
         throw std::runtime_error("no simulated product " + product);
@@ -14,6 +15,7 @@ SimBoard::SimBoard(int com, const std::string& product, stm32sim::FaultConfig fa
     stm32sim::TargetConfig config;
     config.product = *part;
     config.faults = faults;
+    config.read_protected = readProtected;
     target_ = std::make_unique<stm32sim::Target>(config);
     server_ = std::make_unique<stm32sim::Rfc2217Server>(*target_);
     server_->start("127.0.0.1", 0);

@@ -16,7 +16,7 @@ class SimBoard {
     // Serves the given part (e.g. "f103c8"), pins followed from power-up,
     // instant timing, and maps COM`com` to it.
     explicit SimBoard(int com, const std::string& product = "f103c8",
-                      stm32sim::FaultConfig faults = {});
+                      stm32sim::FaultConfig faults = {}, bool readProtected = false);
     ~SimBoard();
     SimBoard(const SimBoard&) = delete;
     SimBoard& operator=(const SimBoard&) = delete;

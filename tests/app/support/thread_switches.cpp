@@ -8,6 +8,14 @@
 #include <fstream>
 #include <thread>
 
+#if defined(__SANITIZE_THREAD__)
+#define CHIPLOAD_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define CHIPLOAD_THREAD_SANITIZER 1
+#endif
+#endif
+
 namespace apptest {
 
 std::map<long, ThreadSwitches> SwitchesPerThread() {
@@ -35,6 +43,26 @@ std::map<long, ThreadSwitches> SwitchesPerThread() {
     return threads;
 }
 
+namespace {
+
+// ThreadSanitizer's background thread wakes on its own schedule; it is
+// started with the process's first thread, so it is the oldest after main.
+long RuntimeThread(const std::map<long, ThreadSwitches>& threads) {
+#if defined(CHIPLOAD_THREAD_SANITIZER)
+    const long mainThread = static_cast<long>(getpid());
+    for (const auto& entry : threads) {
+        if (entry.first != mainThread) {
+            return entry.first;
+        }
+    }
+#else
+    (void)threads;
+#endif
+    return 0;
+}
+
+}  // namespace
+
 std::string ThreadsAwake(int seconds, long most) {
     const long self = static_cast<long>(syscall(SYS_gettid));
     const auto before = SwitchesPerThread();
@@ -43,10 +71,11 @@ std::string ThreadsAwake(int seconds, long most) {
     if (after.empty()) {
         return "no threads listed in /proc/self/task";
     }
+    const long runtimeThread = RuntimeThread(after);
     std::string awake;
     for (const auto& [tid, thread] : after) {
         const auto earlier = before.find(tid);
-        if (tid == self || earlier == before.end()) {
+        if (tid == self || earlier == before.end() || tid == runtimeThread) {
             continue;
         }
         const long count = thread.switches - earlier->second.switches;

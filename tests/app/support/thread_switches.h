@@ -16,7 +16,8 @@ struct ThreadSwitches {
 std::map<long, ThreadSwitches> SwitchesPerThread();
 
 // Threads other than the caller that switched more than `most` times over
-// `seconds` of the caller sleeping, as "tid (name): count" lines.
+// `seconds` of the caller sleeping, as "tid (name): count" lines. A
+// sanitizer's own thread is not counted.
 std::string ThreadsAwake(int seconds, long most);
 
 }  // namespace apptest

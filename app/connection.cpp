@@ -106,6 +106,14 @@ void ReportOpenFailure() {
 
 int PortHungUp(int port);
 
+// A port the terminal opened keeps its long interval until told otherwise.
+void UseReadInterval(unsigned int intervalMs) {
+    TideComm_SetReadIntervalTimeout(comport, intervalMs);
+    if (TideComm_GetPortOpen(comport)) {
+        TideComm_SetTimeout(comport);
+    }
+}
+
 // False when the port could not be opened (the operator has been told).
 bool OpenForBootloader(const PortSettings& settings) {
     TideComm_SetReadIntervalTimeout(comport, BootloaderReadInterval(settings.baudRate));
@@ -137,7 +145,9 @@ void Connect() {
         MessagePopup("警告！！！", problem);
         return;
     }
-    if (!TideComm_GetPortOpen(comport) && !OpenForBootloader(settings)) {
+    if (TideComm_GetPortOpen(comport)) {
+        UseReadInterval(BootloaderReadInterval(settings.baudRate));
+    } else if (!OpenForBootloader(settings)) {
         return;
     }
     ShowConnectState(1);
@@ -158,6 +168,7 @@ void Connect() {
 
 void Disconnect() {
     ShowConnectState(0);
+    UseReadInterval(kTerminalReadInterval);
     if (TideComm_GetPortOpen(comport)) {
         TideComm_Close(comport);
     }

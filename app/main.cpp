@@ -122,6 +122,8 @@ class QuitOnSignal {
     }
     ~QuitOnSignal() {
         done_ = true;
+        // The watcher sleeps until a signal comes: send it one it knows to ignore now.
+        pthread_kill(watcher_.native_handle(), SIGTERM);
         watcher_.join();
     }
     QuitOnSignal(const QuitOnSignal&) = delete;
@@ -129,9 +131,12 @@ class QuitOnSignal {
 
   private:
     void Watch() {
-        const timespec pollInterval = {0, 100 * 1000 * 1000};
-        while (!done_) {
-            if (sigtimedwait(&signals_, nullptr, &pollInterval) > 0) {
+        while (true) {
+            const int signal = sigwaitinfo(&signals_, nullptr);
+            if (done_) {
+                return;
+            }
+            if (signal > 0) {
                 PostDeferredCall(QuitOnUserInterfaceThread, nullptr);
             }
         }

@@ -32,6 +32,7 @@ int watchTimer = -1;
 std::atomic<std::int64_t> deadlineMs{0};  // 0: nothing awaited
 std::atomic<std::uint32_t> waitNumber{0};
 std::atomic<std::uint32_t> reportedWait{0};
+std::atomic<bool> retirePosted{false};
 
 std::int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -120,13 +121,29 @@ void TimedOutOnUi(void* data) {
     }
 }
 
+// On the user-interface thread, where waits begin: with nothing awaited the
+// watch goes, so an idle program has no timer ticking ten times a second.
+void RetireIdleWatch(void*) {
+    retirePosted = false;
+    if (deadlineMs.load() == 0 && watchTimer >= 0) {
+        DiscardAsyncTimer(watchTimer);
+        watchTimer = -1;
+    }
+}
+
 int WatchTick(int /*reserved*/, int /*timer*/, int event, void* /*callbackData*/,
               void* /*eventData1*/, void* /*eventData2*/) {
     if (event != ASYNC_TIMER_EVENT_TICK) {
         return 0;
     }
     const std::int64_t deadline = deadlineMs.load();
-    if (deadline == 0 || NowMs() < deadline) {
+    if (deadline == 0) {
+        if (!retirePosted.exchange(true)) {
+            PostDeferredCall(RetireIdleWatch, nullptr);
+        }
+        return 0;
+    }
+    if (NowMs() < deadline) {
         return 0;
     }
     const std::uint32_t wait = waitNumber.load();

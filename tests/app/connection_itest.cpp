@@ -167,6 +167,39 @@ TEST_F(Connection, ConnectUsesThePortTheTerminalAlreadyHolds) {
     EXPECT_EQ(0, app->ui().intValue(main, PANEL_OPENCLOSE));
 }
 
+// Every reply ends one read interval after its last byte: a port the terminal
+// opened must not keep the terminal's long interval through a session.
+TEST_F(Connection, SessionUsesItsOwnReadIntervalWhoeverOpenedThePort) {
+    const auto interval = [this] {
+        return app->onUi([] {
+            COMMTIMEOUTS timeouts{};
+            return TideComm_GetTimeout(7, &timeouts) == 0 ? timeouts.ReadIntervalTimeout : DWORD{0};
+        });
+    };
+    DWORD sessionInterval[2] = {};
+    for (const bool terminalFirst : {false, true}) {
+        if (terminalFirst) {
+            app->click(main, PANEL_OPENCLOSE);
+            ASSERT_TRUE(portOpen());
+            EXPECT_EQ(100u, interval());
+        }
+        pressConnect();
+        ASSERT_EQ("\x7F", pty.read(1, 2s));
+        sessionInterval[terminalFirst] = interval();
+        pressConnect();
+        ASSERT_FALSE(portOpen());
+        // The terminal opening the port afterwards has its own interval again.
+        app->click(main, PANEL_OPENCLOSE);
+        ASSERT_TRUE(portOpen());
+        EXPECT_EQ(100u, interval()) << terminalFirst;
+        app->click(main, PANEL_OPENCLOSE);
+        ASSERT_FALSE(portOpen());
+    }
+    EXPECT_GT(sessionInterval[0], 0u);
+    EXPECT_LT(sessionInterval[0], 100u);
+    EXPECT_EQ(sessionInterval[0], sessionInterval[1]);
+}
+
 TEST_F(Connection, BaudRateLimitsAreInclusive) {
     for (int baud : {1200, 115200}) {
         SCOPED_TRACE(baud);

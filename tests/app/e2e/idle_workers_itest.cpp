@@ -5,6 +5,7 @@
 #include "ChipLoad.h"
 #include "e2e_session.h"
 #include "read_exchange.h"
+#include "thread_switches.h"
 
 namespace e2e {
 namespace {
@@ -24,6 +25,20 @@ TEST_F(IdleWorkers, SleepWhileIdleAndWakePerBlockWhileReading) {
     ASSERT_TRUE(waitForStatus("Flash读取完成！！！", 60s));
     // 256 blocks of 256 bytes, each waking both workers once at most.
     EXPECT_LE(ReadWorkerWakeups() - readFrom, 2u * 256u + 4u);
+}
+
+// After the exchanges, with the session still connected and nothing awaited,
+// no thread of the program looks for work on a short period (the watch of
+// reply time-outs included).
+TEST_F(IdleWorkers, EveryThreadSleepsOnceTheExchangesAreOver) {
+    start("f103c8");
+    connect();
+    app->click(ops, TABOPS_CHIPREAD);
+    ASSERT_TRUE(waitForStatus("Flash读取完成！！！", 60s));
+    // The last reply leaves its deadline standing (2 s and the line time); the
+    // watch goes at its first look after that.
+    std::this_thread::sleep_for(3s);
+    EXPECT_EQ("", apptest::ThreadsAwake(1, 5));
 }
 
 }  // namespace

@@ -16,8 +16,8 @@ inline constexpr char kReadCommandFailedText[] =
 // Get ID answered but reading the identification block was refused: read
 // protection, not the wiring.
 inline constexpr char kReadProtectedText[] =
-    "芯片处于读保护状态（the chip is read-protected）：电路连接正常；解除读保护将擦除整个Flash"
-    "（lifting it erases the whole flash: chipload unprotect --read --yes）！！！";
+    "芯片处于读保护状态：电路连接正常；解除读保护将擦除整个Flash"
+    "（命令行：chipload unprotect --read --yes）！！！";
 inline constexpr char kReadFailedText[] = "读取操作失败，请检查boot0引脚并手动复位电路！！！";
 inline constexpr char kEraseFailedText[] = "擦除操作失败，请检查boot0引脚并手动复位电路！！！";
 inline constexpr char kWriteFailedText[] = "程序烧写操作失败，请检查boot0引脚并手动复位电路！！！";

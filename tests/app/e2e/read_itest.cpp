@@ -4,6 +4,7 @@
 
 #include "ChipLoad.h"
 #include "e2e_session.h"
+#include "operator_messages.h"
 #include "session.h"
 #include "stm32sim/rfc2217_server.hpp"
 
@@ -188,7 +189,8 @@ TEST_F(Read, NoFlashSizeRefusesWholeChipReads) {
     faults.refuse_command = 0x11;
     start("f103c8", faults);
     pressConnect();
-    ASSERT_TRUE(waitForPopup("读Flash操作失败，请检查boot0引脚并手动复位电路！！！"));
+    // Get ID answered and Read Memory refused: what read protection looks like.
+    ASSERT_TRUE(waitForPopup(kReadProtectedText));
     ASSERT_TRUE(ui().waitUntil([&] { return ispMode() == 0; }, kLong));
     EXPECT_EQ(1, sysReady());
     // The give-up re-synchronises before its pop-up; that sync is no part of what follows.

@@ -11,6 +11,7 @@
 #include "port_map.h"
 #include "reply_engine.h"
 #include "rte.h"
+#include "rte_language.h"
 #include "session.h"
 #include "startup.h"
 #include "stop_bits.h"
@@ -97,8 +98,8 @@ void ShowConnectState(int connected) {
 // Names the device and why it did not open; the port is forgotten.
 void ReportOpenFailure() {
     const std::string failure = PortOpenFailure(comport);
-    LogLine(("串口打开失败：" + failure).c_str());
-    MessagePopup("Warning~~~~~~", ("串口打开失败！！！\n" + failure).c_str());
+    LogLine((RTE_Translate("串口打开失败：") + failure).c_str());
+    MessagePopup("Warning~~~~~~", (RTE_Translate("串口打开失败！！！\n") + failure).c_str());
     RTE_Beep();
     SetCtrlVal(panelHandle, PANEL_OPENLED, 0);
     comport = 0;
@@ -191,8 +192,8 @@ int PortHungUp(int port) {
         return 0;
     }
     Disconnect();
-    const std::string text =
-        "连接已断开：" + chipload::portmap::resolve(port) + "，请检查线路后重新连接！！！";
+    const std::string text = RTE_Translate("连接已断开：") + chipload::portmap::resolve(port) +
+                             RTE_Translate("，请检查线路后重新连接！！！");
     SetStatus(text.c_str());
     LogLine(text.c_str());
     SetCtrlVal(opsTabPanel, TABOPS_PROGRESS, 0);

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "port_map.h"
+#include "rte_language.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ std::string NetworkReason(const std::string& device) {
     const std::string_view rest = std::string_view(device).substr(kNetworkScheme.size());
     const auto colon = rest.rfind(':');
     if (colon == std::string_view::npos || colon == 0 || colon + 1 == rest.size()) {
-        return "地址格式错误（应为 rfc2217://主机:端口）";
+        return RTE_Translate("地址格式错误（应为 rfc2217://主机:端口）");
     }
     std::string host(rest.substr(0, colon));
     if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
@@ -59,35 +60,37 @@ std::string NetworkReason(const std::string& device) {
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* list = nullptr;
     if (getaddrinfo(host.c_str(), port.c_str(), &hints, &list) != 0) {
-        return "未知主机 " + host;
+        return RTE_Translate("未知主机 ") + host;
     }
     const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> owner(list, freeaddrinfo);
     const int error = ProbeConnection(*list);
     if (error == ECONNREFUSED) {
-        return "连接被拒绝（" + host + ":" + port + " 上没有服务在监听）";
+        return RTE_Translate("连接被拒绝（") + host + ":" + port +
+               RTE_Translate(" 上没有服务在监听）");
     }
     if (error == ETIMEDOUT) {
-        return "连接超时（" + host + ":" + port + " 无应答）";
+        return RTE_Translate("连接超时（") + host + ":" + port + RTE_Translate(" 无应答）");
     }
     if (error != 0) {
-        return "网络连接失败（" + std::string(strerror(error)) + "）";
+        return RTE_Translate("网络连接失败（") + std::string(strerror(error)) + RTE_Translate("）");
     }
-    return "服务器未接受 RFC 2217 会话";
+    return RTE_Translate("服务器未接受 RFC 2217 会话");
 }
 
 std::string DeviceFileReason(const std::string& device) {
     struct stat info {};
     if (stat(device.c_str(), &info) != 0) {
-        return errno == EACCES ? "没有权限访问设备所在目录" : "设备不存在";
+        return RTE_Translate(errno == EACCES ? "没有权限访问设备所在目录" : "设备不存在");
     }
     if (!S_ISCHR(info.st_mode)) {
-        return "不是串口设备";
+        return RTE_Translate("不是串口设备");
     }
     if (access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
-        return "没有权限（请把用户加入 dialout 组：sudo usermod -aG dialout $USER，"
-               "然后重新登录）";
+        return RTE_Translate(
+            "没有权限（请把用户加入 dialout 组：sudo usermod -aG dialout $USER，"
+            "然后重新登录）");
     }
-    return "设备忙或无法设置（可能已被其他程序占用）";
+    return RTE_Translate("设备忙或无法设置（可能已被其他程序占用）");
 }
 
 }  // namespace
@@ -96,11 +99,14 @@ std::string PortOpenFailure(int com) {
     const std::string device = chipload::portmap::resolve(com);
     if (device.empty()) {
         char text[160];
-        std::snprintf(text, sizeof text,
-                      "COM%d：没有对应的设备（用 --com %d=设备 或环境变量 CHIPLOAD_COM%d 指定）",
-                      com, com, com);
+        std::snprintf(
+            text, sizeof text,
+            RTE_Translate(
+                "COM%d：没有对应的设备（用 --com %d=设备 或环境变量 CHIPLOAD_COM%d 指定）"),
+            com, com, com);
         return text;
     }
     const bool network = device.starts_with(kNetworkScheme);
-    return device + "：" + (network ? NetworkReason(device) : DeviceFileReason(device));
+    return device + RTE_Translate("：") +
+           (network ? NetworkReason(device) : DeviceFileReason(device));
 }

@@ -19,6 +19,7 @@
 #include "port_map.h"
 #include "rte_frontend.h"
 #include "rte_headless.h"
+#include "rte_language.h"
 #include "stm32sim/emulator.hpp"
 #include "stm32sim/rfc2217_server.hpp"
 #include "stm32sim/target.hpp"
@@ -263,7 +264,7 @@ class Operator {
     }
 
     bool statusIs(const std::string& text) const {
-        return Text(panels_.main, PANEL_STATUS) == text;
+        return Text(panels_.main, PANEL_STATUS) == RTE_Translate(text.c_str());
     }
 
     std::string failedWith(const std::string& what) const {
@@ -298,7 +299,7 @@ class Operator {
     std::string program(std::size_t length) {
         Say("programming " + std::to_string(length) + " bytes");
         rte::UserClick(panels_.ops, TABOPS_WRITE);
-        if (!waitFor([&] { return desk_.shown(kWriteDone); }, 60s)) {
+        if (!waitFor([&] { return desk_.shown(RTE_Translate(kWriteDone)); }, 60s)) {
             return failedWith("programming did not complete");
         }
         return "";
@@ -313,7 +314,8 @@ class Operator {
         if (!waitFor([&] { return statusIs("Flash读取完成！！！"); }, 60s)) {
             return failedWith("the read-back did not complete");
         }
-        const auto shown = ShownBytes(Lines(panels_.ops, TABOPS_LOG), "开始分页读取FLASH信息...");
+        const auto shown =
+            ShownBytes(Lines(panels_.ops, TABOPS_LOG), RTE_Translate("开始分页读取FLASH信息..."));
         const std::size_t pagesLength = static_cast<std::size_t>(lastPage + 1) * 1024;
         if (!shown || shown->size() != pagesLength) {
             return "the read-back showed " + std::to_string(shown ? shown->size() : 0) +
@@ -512,7 +514,7 @@ class WindowDesk {
         }
         const auto* label = modal->findChild<QLabel*>(QStringLiteral("message"));
         const std::string message = label != nullptr ? label->text().toStdString() : "";
-        if (message == kWriteDone && !saved_ && !screenshot_.empty()) {
+        if (message == RTE_Translate(kWriteDone) && !saved_ && !screenshot_.empty()) {
             QWidget* window = MainWindow();
             saved_ = window != nullptr && window->grab().save(QString::fromStdString(screenshot_));
             Say(saved_ ? "window saved as " + screenshot_ : "the window could not be saved");

@@ -12,6 +12,7 @@
 #include "panel_handles.h"
 #include "program_image.h"
 #include "rte.h"
+#include "rte_language.h"
 #include "session.h"
 
 unsigned char* f_temp = nullptr;
@@ -39,7 +40,7 @@ void ReportLoadFailure(const char* text) {
 
 void ReportLineFailure(int lineNumber, const char* reason) {
     char text[MESSAGE_SIZE];
-    Fmt(text, "%s<%s%d%s", "HEX文件第", lineNumber, reason);
+    Fmt(text, "%s<%s%d%s", RTE_Translate("HEX文件第"), lineNumber, RTE_Translate(reason));
     ReportLoadFailure(text);
 }
 
@@ -64,7 +65,7 @@ bool OpenChosenFile(const char* path) {
 
 void PopupWithPath(const char* before, const char* path, const char* after) {
     char text[MESSAGE_SIZE];
-    Fmt(text, "%s<%s%s%s", before, path, after);
+    Fmt(text, "%s<%s%s%s", RTE_Translate(before), path, RTE_Translate(after));
     MessagePopup("系统提示", text);
 }
 
@@ -120,7 +121,8 @@ void ReportHexSyntax(const isp::HexSyntaxError& error) {
         SetStatus("HEX文件数据格式错误，无法定位!!!");
     } else if (error.kind == isp::HexErrorKind::kBadChecksum) {
         char text[MESSAGE_SIZE];
-        Fmt(text, "%s<%s%d%s", "HEX文件第", lineNumber, "行校验和错误，退出转换！！");
+        Fmt(text, "%s<%s%d%s", RTE_Translate("HEX文件第"), lineNumber,
+            RTE_Translate("行校验和错误，退出转换！！"));
         LogLine(text);
     } else {
         ReportLineFailure(lineNumber, "行记录格式错误，退出转换！！");
@@ -131,11 +133,13 @@ void ReportImageRefusal(const isp::ImageError& error, const isp::FlashLimits& li
     char text[MESSAGE_SIZE];
     const unsigned address = error.address.value_or(0);
     if (error.kind == isp::ImageErrorKind::kOutsideFlash) {
-        Fmt(text, "%s<HEX文件第%d行数据地址0x%08X超出FLASH范围（0x%08X～0x%08X），退出转换！！",
+        Fmt(text,
+            RTE_Translate(
+                "%s<HEX文件第%d行数据地址0x%08X超出FLASH范围（0x%08X～0x%08X），退出转换！！"),
             static_cast<int>(error.line), address, static_cast<unsigned>(limits.base),
             static_cast<unsigned>(limits.base + limits.size - 1));
     } else if (error.kind == isp::ImageErrorKind::kOverlap) {
-        Fmt(text, "%s<HEX文件第%d行数据地址0x%08X与前面的数据重叠，退出转换！！",
+        Fmt(text, RTE_Translate("%s<HEX文件第%d行数据地址0x%08X与前面的数据重叠，退出转换！！"),
             static_cast<int>(error.line), address);
     } else {
         Fmt(text, "%s<%s", "HEX文件中没有数据记录，退出转换！！");

@@ -9,6 +9,7 @@
 #include "program_image.h"
 #include "reply_engine.h"
 #include "rte.h"
+#include "rte_language.h"
 #include "session.h"
 
 namespace {
@@ -36,7 +37,8 @@ bool ReadPageRange(int* start, int* end) {
     const auto lastPage = static_cast<unsigned int>(FlashLastPage());
     if (first > lastPage || last > lastPage) {
         char text[128];
-        std::snprintf(text, sizeof text, "片内FLASH只有%u页，请重新选择起始页和终止页！！",
+        std::snprintf(text, sizeof text,
+                      RTE_Translate("片内FLASH只有%u页，请重新选择起始页和终止页！！"),
                       lastPage + 1);
         MessagePopup(kWarning, text);
         return false;
@@ -102,9 +104,10 @@ bool ImageFitsTarget(long startAddress, long length) {
         return true;
     }
     char text[192];
-    std::snprintf(text, sizeof text,
-                  "程序（%ld字节）超出芯片FLASH容量（%ld字节，%ldKB），无法烧写！！！",
-                  startAddress - FLASH_BASE_ADDR + length, flashBytes, flashBytes / 1024);
+    std::snprintf(
+        text, sizeof text,
+        RTE_Translate("程序（%ld字节）超出芯片FLASH容量（%ld字节，%ldKB），无法烧写！！！"),
+        startAddress - FLASH_BASE_ADDR + length, flashBytes, flashBytes / 1024);
     MessagePopup(kWarning, text);
     return false;
 }

@@ -1,4 +1,5 @@
-// chipload [--headless] [--demo] [--com N=DEVICE]... [--list-ports] [--version] [--help]
+// chipload [--headless] [--demo] [--lang zh|en] [--com N=DEVICE]... [--list-ports] [--version]
+// [--help]
 #include <pthread.h>
 #include <signal.h>
 
@@ -15,6 +16,7 @@
 #include "port_map.h"
 #include "rte.h"
 #include "rte_headless.h"
+#include "rte_language.h"
 #include "startup.h"
 #ifdef CHIPLOAD_WITH_DEMO
 #include "demo.h"
@@ -26,14 +28,16 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: chipload [--headless] [--demo] [--com N=DEVICE]... [--list-ports] [--version]\n"
-    "                [--help]\n"
+    "Usage: chipload [--headless] [--demo] [--lang zh|en] [--com N=DEVICE]... [--list-ports]\n"
+    "                [--version] [--help]\n"
     "  --headless        no window: pop-ups, status and log lines go to standard output,\n"
     "                    pop-ups are answered with their first button\n"
     "  --demo            COM1 is a simulated STM32F103 started by the program; with\n"
     "                    --headless, program the sample program into it and run it\n"
     "  --demo-screenshot FILE  the demo's job in the window, saved as FILE (PNG) when\n"
     "                    programming completes\n"
+    "  --lang zh|en      the language of the window (default: Chinese, or English\n"
+    "                    when the locale's language is neither Chinese nor C)\n"
     "  --com N=DEVICE    COMn stands for DEVICE (a tty path or rfc2217://HOST:PORT)\n"
     "  --list-ports      what COM1..COM10 stand for, then exit\n"
     "  --version         the version, then exit\n"
@@ -46,6 +50,7 @@ struct Options {
     bool listPorts = false;
     bool demo = false;
     std::string screenshot;
+    rte::Language language = rte::LanguageFromEnvironment();
 };
 
 // Options the window's toolkit takes out of the command line itself: they
@@ -80,6 +85,14 @@ bool ParseArguments(int argc, char** argv, Options& options) {
         } else if (argument == "--demo-screenshot" && i + 1 < argc) {
             options.demo = true;
             options.screenshot = argv[++i];
+        } else if (argument == "--lang" && i + 1 < argc) {
+            const auto language = rte::ParseLanguage(argv[++i]);
+            if (!language) {
+                std::fprintf(stderr, "chipload: unknown language '%s' (expected zh or en)\n",
+                             argv[i]);
+                return false;
+            }
+            options.language = *language;
         } else if (argument == "--help") {
             options.help = true;
         } else if (argument == "--version") {
@@ -147,6 +160,15 @@ class QuitOnSignal {
     std::thread watcher_;
 };
 
+// After the toolkit has started: it sets the process's locale from the
+// environment, which would undo the message locale chosen here.
+void UseLanguage(rte::Language language) {
+    std::string error;
+    if (!rte::UseLanguage(language, rte::FindLocaleFolder(), error)) {
+        std::fprintf(stderr, "chipload: %s; the window stays in Chinese\n", error.c_str());
+    }
+}
+
 int RunProgram() {
     char commandLine[] = "";
     if (WinMain(nullptr, nullptr, commandLine, 1) != 0) {
@@ -205,6 +227,7 @@ int main(int argc, char** argv) {
             std::fputs("chipload: no display to draw on; run with --headless\n", stderr);
             return 1;
         }
+        UseLanguage(options.language);
 #ifdef CHIPLOAD_WITH_DEMO
         if (!options.screenshot.empty()) {
             return chipload::demo::RunWindowJob(options.screenshot, RunProgram);
@@ -218,6 +241,7 @@ int main(int argc, char** argv) {
     headless.echo = true;
     headless.echoControls = {"PANEL_STATUS", "TABOPS_LOG"};
     auto frontEnd = rte::Headless::Install(headless);
+    UseLanguage(options.language);
     QuitOnSignal quitOnSignal;
 #ifdef CHIPLOAD_WITH_DEMO
     if (options.demo) {

@@ -12,6 +12,7 @@
 #include "reply_engine.h"
 #include "reply_handlers.h"
 #include "rte.h"
+#include "rte_language.h"
 #include "session.h"
 
 namespace {
@@ -84,10 +85,11 @@ void ReplyTimedOut() {
     const Expiry expiry = ExpiryOfMode();
     char text[160];
     if (expiry.address >= 0) {
-        std::snprintf(text, sizeof text, "目标板无应答：命令0x%02X，地址0x%08llX，操作超时！！！",
+        std::snprintf(text, sizeof text,
+                      RTE_Translate("目标板无应答：命令0x%02X，地址0x%08llX，操作超时！！！"),
                       expiry.command, expiry.address);
     } else {
-        std::snprintf(text, sizeof text, "目标板无应答：命令0x%02X，操作超时！！！",
+        std::snprintf(text, sizeof text, RTE_Translate("目标板无应答：命令0x%02X，操作超时！！！"),
                       expiry.command);
     }
     LogLine(text);

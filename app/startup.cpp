@@ -10,6 +10,7 @@
 #include "connection.h"
 #include "flash_ops.h"
 #include "panel_handles.h"
+#include "port_names.h"
 #include "program_image.h"
 #include "reply_timeout.h"
 #include "rte.h"
@@ -110,9 +111,11 @@ void SystemInit(void) {
     GetPanelHandleFromTabPage(ispTabPanel, TABISP_TAB, 1, &opsTab2Panel);
     SetCtrlVal(thirdTabPanel, TABTHIRD_VERSION, CHIPLOAD_VERSION);
     TideComm_Init();
+    StartPortNames();
 }
 
 void SystemQuit(void) {
+    StopPortNames();
     TideComm_Quit();
 }
 

@@ -5,6 +5,7 @@
 #include "ChipLoad.h"
 #include "panel_handles.h"
 #include "rte.h"
+#include "rte_language.h"
 #include "terminal.h"
 
 namespace {
@@ -14,7 +15,7 @@ constexpr long kLargestSendText = TXBUFFER_SIZE - 1;
 
 void PopupWithPath(const char* before, const char* path, const char* after) {
     char text[RTE_MAX_PATHNAME_LEN + 128];
-    Fmt(text, "%s<%s%s%s", before, path, after);
+    Fmt(text, "%s<%s%s%s", RTE_Translate(before), path, RTE_Translate(after));
     MessagePopup("系统提示", text);
 }
 

@@ -11,6 +11,7 @@ packages=(
   qemu-system-arm
   clang libclang-rt-14-dev
   librsvg2-bin desktop-file-utils dpkg-dev file man-db
+  gettext jq
 )
 missing=()
 for p in "${packages[@]}"; do

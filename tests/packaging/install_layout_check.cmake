@@ -44,6 +44,7 @@ set(expected
   share/man/man1/chipload.1
   share/man/man1/chipload-sim.1
   share/bash-completion/completions/chipload
+  share/locale/en/LC_MESSAGES/chipload.mo
   lib/udev/rules.d/60-chipload.rules)
 foreach(size 16 22 24 32 48 64 128 256)
   list(APPEND expected share/icons/hicolor/${size}x${size}/apps/chipload.png)
@@ -79,6 +80,10 @@ expect_in(ports "COM3  rfc2217://127.0.0.1:9\n      network port (RFC 2217); giv
 run(demo 0 ${root}/bin/chipload --headless --demo)
 expect_in(demo "loading ${root}/share/chipload/hello.hex")
 expect_in(demo "every step held")
+
+# English from the installed catalog.
+run(demo_en 0 ${root}/bin/chipload --headless --demo --lang en)
+expect_in(demo_en "[PANEL_STATUS] Programming complete")
 
 # Without its panel file the program says where it looked, the relocated
 # data folder included. (A copy installed for the built-for prefix would be

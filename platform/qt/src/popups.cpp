@@ -15,6 +15,7 @@
 #include <array>
 
 #include "mnemonic.h"
+#include "rte_language.h"
 
 namespace rte_qt {
 
@@ -133,13 +134,18 @@ auto runModal(Dialog* dialog, Read read) -> decltype(read(*dialog, 0)) {
     return answer;
 }
 
+// A text of the front end's own in the language in use.
+QString Shown(const char* text) {
+    return QString::fromUtf8(RTE_Translate(text));
+}
+
 }  // namespace
 
 void showMessagePopup(const rte::MessageRequest& request, QWidget* parent) {
     rte::GenericRequest generic;
     generic.title = request.title;
     generic.message = request.message;
-    generic.buttons[0] = "确定";
+    generic.buttons[0] = RTE_Translate("确定");
     generic.enterButton = 1;
     generic.escapeButton = 1;
     runModal(new GenericDialog(generic, parent), [](GenericDialog&, int) { return 0; });
@@ -166,10 +172,10 @@ rte::FileAnswer showFilePopup(const rte::FileRequest& request, QWidget* parent) 
     const bool saving = request.buttonLabel == 1;
     dialog.setAcceptMode(saving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(saving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    dialog.setLabelText(QFileDialog::Accept, saving                     ? QStringLiteral("保存")
-                                             : request.buttonLabel == 2 ? QStringLiteral("打开")
-                                                                        : QStringLiteral("确定"));
-    dialog.setLabelText(QFileDialog::Reject, QStringLiteral("取消"));
+    dialog.setLabelText(QFileDialog::Accept, Shown(saving                     ? "保存"
+                                                   : request.buttonLabel == 2 ? "打开"
+                                                                              : "确定"));
+    dialog.setLabelText(QFileDialog::Reject, Shown("取消"));
     if (!request.allowMakeDirectory) {
         dialog.setOption(QFileDialog::ReadOnly);
     }
@@ -186,7 +192,7 @@ rte::FileAnswer showFilePopup(const rte::FileRequest& request, QWidget* parent) 
         }
     }
     if (!request.restrictExtension) {
-        filters << QStringLiteral("所有文件 (*)");
+        filters << Shown("所有文件 (*)");
     }
     dialog.setNameFilters(filters);
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine.h"
+#include "rte_language.h"
 
 using rte::ChangeKind;
 using rte::ControlKind;
@@ -68,7 +69,7 @@ int SetCtrlVal(int panel, int control, const char* value) {
     bool textBox = false;
     const int result = Engine::Get().withControl(panel, control, [&](ControlRecord& c) {
         textBox = c.kind == ControlKind::TextBox;
-        return rte::detail::SetText(c, value);
+        return rte::detail::SetText(c, RTE_Translate(value));
     });
     if (result == RTE_OK) {
         Engine::Get().notify(
@@ -155,7 +156,7 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char* value) {
         return RTE_ERR_BAD_ARGUMENT;
     }
     return SetAttribute(panel, control, attribute, [&](ControlRecord& c) {
-        return rte::detail::SetTextAttribute(c, attribute, value);
+        return rte::detail::SetTextAttribute(c, attribute, RTE_Translate(value));
     });
 }
 
@@ -211,6 +212,7 @@ int InsertTextBoxLine(int panel, int control, int lineIndex, const char* text) {
     if (text == nullptr) {
         return RTE_ERR_BAD_ARGUMENT;
     }
+    text = RTE_Translate(text);
     bool appended = true;
     const int result = Engine::Get().withControl(panel, control, [&](ControlRecord& c) {
         if (c.kind != ControlKind::TextBox) {
@@ -256,7 +258,7 @@ int ResetTextBox(int panel, int control, const char* text) {
             if (c.kind != ControlKind::TextBox) {
                 return RTE_ERR_BAD_CONTROL;
             }
-            c.lines = rte::detail::SplitLines(text);
+            c.lines = rte::detail::SplitLines(RTE_Translate(text));
             c.firstVisibleLine = 0;
             ++c.generation;
             return RTE_OK;

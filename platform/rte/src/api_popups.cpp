@@ -1,16 +1,17 @@
 // Entry points: modal pop-ups, the bell and the window handle. The front end
 // shows each pop-up on its own thread and holds the engine's events while it
-// is on the screen.
+// is on the screen. Titles, texts and buttons are shown in the language in use.
 #include <cstring>
 
 #include "engine.h"
+#include "rte_language.h"
 
 using rte::detail::Engine;
 
 namespace {
 
 std::string Text(const char* s) {
-    return s == nullptr ? std::string() : std::string(s);
+    return s == nullptr ? std::string() : std::string(RTE_Translate(s));
 }
 
 }  // namespace

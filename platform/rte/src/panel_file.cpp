@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "install_layout.h"
+#include "rte_language.h"
 
 namespace rte::detail {
 
@@ -155,18 +156,19 @@ void ReadValue(Reader& r, ControlRecord& c) {
             break;
         }
         case ControlKind::String:
-            c.text = r.text("value", "");
+            c.text = RTE_Translate(r.text("value", "").c_str());
             c.style = r.text("style", "input");
             break;
         case ControlKind::TextBox:
-            c.lines = SplitLines(r.text("value", ""));
+            c.lines = SplitLines(RTE_Translate(r.text("value", "").c_str()));
             c.style = r.text("style", "input");
             break;
         case ControlKind::Ring: {
             const json& items = r.array("items");
             for (std::size_t i = 0; i < items.size(); ++i) {
                 Reader item(items[i], r.where() + ", item " + std::to_string(i));
-                c.items.push_back({item.text("label"), item.integer("value")});
+                c.items.push_back(
+                    {RTE_Translate(item.text("label").c_str()), item.integer("value")});
                 item.finish();
             }
             if (c.items.empty()) {
@@ -185,8 +187,8 @@ void ReadValue(Reader& r, ControlRecord& c) {
         case ControlKind::Toggle:
         case ControlKind::Switch:
             c.intValue = r.integer("value", 0);
-            c.onText = r.text("on_text", "");
-            c.offText = r.text("off_text", "");
+            c.onText = RTE_Translate(r.text("on_text", "").c_str());
+            c.offText = RTE_Translate(r.text("off_text", "").c_str());
             break;
         case ControlKind::Timer:
             c.interval = r.number("interval", 1.0);
@@ -222,7 +224,7 @@ ControlRecord ReadControl(Reader& r, std::vector<TabPages>& tabs) {
     if (c.id < 0 || (c.id == 0 && c.kind != ControlKind::Decoration)) {
         r.fail("\"id\" must be positive");
     }
-    c.label = r.text("label", "");
+    c.label = RTE_Translate(r.text("label", "").c_str());
     const bool placed = c.kind != ControlKind::Timer;
     c.left = placed ? r.integer("left") : r.integer("left", 0);
     c.top = placed ? r.integer("top") : r.integer("top", 0);
@@ -247,7 +249,7 @@ ControlRecord ReadControl(Reader& r, std::vector<TabPages>& tabs) {
         tab.tabControl = c.id;
         for (std::size_t i = 0; i < pages.size(); ++i) {
             Reader page(pages[i], r.where() + ", page " + std::to_string(i));
-            c.pageLabels.push_back(page.text("label"));
+            c.pageLabels.push_back(RTE_Translate(page.text("label").c_str()));
             tab.pages.push_back(ReadPanel(page.raw("panel"), page.where(), c.width, c.height));
             page.finish();
         }
@@ -265,7 +267,7 @@ PanelTemplate ReadPanel(const json& object, const std::string& where, int defaul
     p.resourceId = r.integer("id");
     p.constant = r.text("constant");
     const std::string named = where + " (" + p.constant + ")";
-    p.title = r.text("title", "");
+    p.title = RTE_Translate(r.text("title", "").c_str());
     p.width = r.integer("width", defaultWidth);
     p.height = r.integer("height", defaultHeight);
     p.closeCallbackName = r.text("close_callback", "");

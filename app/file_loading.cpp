@@ -1,16 +1,21 @@
 #include "file_loading.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "ChipLoad.h"
 #include "hex_reader.h"
+#include "hex_writer.h"
 #include "operator_messages.h"
 #include "panel_handles.h"
 #include "program_image.h"
+#include "read_exchange.h"
 #include "rte.h"
 #include "session.h"
 
@@ -143,6 +148,38 @@ void ReportImageRefusal(const isp::ImageError& error, const isp::FlashLimits& li
     ReportLoadFailure(text);
 }
 
+bool NamesHexFile(std::string_view path) {
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos) {
+        return false;
+    }
+    std::string extension(path.substr(dot + 1));
+    for (char& c : extension) {
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+    return extension == "hex" || extension == "ihx";
+}
+
+// Written beside the target and renamed over it, so that a failed write never
+// leaves a truncated file where a good one was.
+bool WriteWholeFile(const std::string& path, const std::string& content) {
+    const std::string partial = path + ".part";
+    {
+        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+        out.close();
+        if (!out) {
+            std::remove(partial.c_str());
+            return false;
+        }
+    }
+    if (std::rename(partial.c_str(), path.c_str()) != 0) {
+        std::remove(partial.c_str());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int imageBaseAddress = FLASH_BASE_ADDR;
@@ -259,7 +296,33 @@ int loadFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, 
     return 0;
 }
 
-int saveFile(int /*panel*/, int /*control*/, int /*event*/, void* /*callbackData*/,
-             int /*eventData1*/, int /*eventData2*/) {
+int saveFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, int /*eventData1*/,
+             int /*eventData2*/) {
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+    std::vector<unsigned char> bytes;
+    std::uint32_t base = 0;
+    if (!CopyLastReadBack(&bytes, &base)) {
+        MessagePopup("系统提示", "还没有读取FLASH，没有可保存的数据！！！");
+        return 0;
+    }
+    char path[RTE_MAX_PATHNAME_LEN];
+    if (FileSelectPopup("", "*.bin", "*.bin;*.hex;*.ihx", "保存读出的FLASH数据", 1, 0, 0, 1, 1,
+                        path, sizeof path) <= 0) {
+        return 0;
+    }
+    const std::string content =
+        NamesHexFile(path) ? isp::toIntelHex(base, bytes) : std::string(bytes.begin(), bytes.end());
+    if (!WriteWholeFile(path, content)) {
+        RTE_Beep();
+        PopupWithPath("文件", path, "不能写入！！！");
+        return 0;
+    }
+    char text[MESSAGE_SIZE];
+    Fmt(text, "%s<%s%s%s%d%s%08X", "已保存至", path, "：", static_cast<int>(bytes.size()),
+        "字节，起始地址0x", static_cast<unsigned>(base));
+    SetStatus("文件保存完成");
+    LogLine(text);
     return 0;
 }

@@ -70,7 +70,7 @@ bool ReadMayStart(std::uint32_t length) {
 }
 
 bool StartRead(int baseAddress, std::uint32_t length, int display) {
-    if (!BeginFlashRead(length, display)) {
+    if (!BeginFlashRead(length, display, static_cast<std::uint32_t>(baseAddress))) {
         MessagePopup(kWarning, "内存不足，无法读取FLASH！！！");
         return false;
     }

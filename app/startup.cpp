@@ -11,6 +11,7 @@
 #include "flash_ops.h"
 #include "panel_handles.h"
 #include "program_image.h"
+#include "read_exchange.h"
 #include "reply_timeout.h"
 #include "rte.h"
 #include "session.h"
@@ -78,6 +79,7 @@ int WinMain(HANDLE hInstance, HANDLE /*hPrevInstance*/, LPSTR /*lpszCmdLine*/, i
     ResetSessionState();
     ResetConnectionState();
     ResetProgramImage();
+    ForgetLastReadBack();
     if (InitRTEEx(hInstance, nullptr, nullptr) == 0) {
         return -1;
     }

@@ -1,9 +1,12 @@
 // Reads shown in the log, the blank check, Go, and the guards around reads.
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 #include "ChipLoad.h"
 #include "e2e_session.h"
+#include "hex_writer.h"
 #include "session.h"
 #include "stm32sim/rfc2217_server.hpp"
 
@@ -87,6 +90,42 @@ TEST_F(Read, WholeChipReadShowsEveryByteAndOffsetsWrapAfterFFF0) {
     app->click(ops, TABOPS_CHIPREAD);
     ASSERT_TRUE(waitForStatus(kReadDone, 60s));
     EXPECT_EQ(Lines(flash), shownAfter("开始读取整片FLASH信息..."));
+}
+
+std::string FileText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST_F(Read, SaveWritesTheLastReadBackAsBinaryOrHexByTheName) {
+    startWithPattern("f103c8", 64 * 1024);
+    app->click(isp, TABISP_SAVEFILE);
+    ASSERT_TRUE(waitForPopup("还没有读取FLASH，没有可保存的数据！！！"));
+
+    app->click(ops, TABOPS_CHIPREAD);
+    ASSERT_TRUE(waitForStatus(kReadDone, 60s));
+    const auto whole = files.path() / "whole.bin";
+    ui().queueFileAnswer(whole.string());
+    app->click(isp, TABISP_SAVEFILE);
+    ASSERT_TRUE(waitForStatus("文件保存完成"));
+    EXPECT_EQ(std::string(flash.begin(), flash.end()), FileText(whole));
+
+    // A page read replaces what is saved, at its own address.
+    setPages(2, 3);
+    app->click(ops, TABOPS_PAGEREAD);
+    ASSERT_TRUE(ui().waitUntil([&] { return log().back() == "Flash读取完成."; }, kLong));
+    const auto pages = files.path() / "pages.HEX";
+    ui().queueFileAnswer(pages.string());
+    app->click(isp, TABISP_SAVEFILE);
+    ASSERT_TRUE(ui().waitUntil([&] { return std::filesystem::exists(pages); }, kLong));
+    const std::vector<std::uint8_t> expected(flash.begin() + 0x800, flash.begin() + 0x1000);
+    EXPECT_EQ(isp::toIntelHex(0x08000800, expected), FileText(pages));
+
+    // A folder cannot be written: said, and nothing left behind.
+    ui().queueFileAnswer(files.path().string());
+    app->click(isp, TABISP_SAVEFILE);
+    ASSERT_TRUE(waitForPopup("文件" + files.path().string() + "不能写入！！！"));
+    EXPECT_FALSE(std::filesystem::exists(files.path().string() + ".part"));
 }
 
 TEST_F(Read, PageChecksAndTheLargerPagesAbove128KiB) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -180,6 +181,27 @@ bool WriteWholeFile(const std::string& path, const std::string& content) {
     return true;
 }
 
+// The file behind the loaded image, so that the next board can be programmed
+// from it without loading it again, and a change on disk is noticed.
+struct LoadedFile {
+    std::string path;
+    int fileType = 0;
+    std::filesystem::file_time_type modified{};
+    std::uintmax_t size = 0;
+};
+LoadedFile loadedFile;
+
+bool StatFile(const std::string& path, std::filesystem::file_time_type* modified,
+              std::uintmax_t* size) {
+    std::error_code error;
+    *modified = std::filesystem::last_write_time(path, error);
+    if (error) {
+        return false;
+    }
+    *size = std::filesystem::file_size(path, error);
+    return !error;
+}
+
 }  // namespace
 
 int imageBaseAddress = FLASH_BASE_ADDR;
@@ -194,6 +216,7 @@ void ResetProgramImage(void) {
     binLength = 0;
     imageBaseAddress = FLASH_BASE_ADDR;
     CloseHexFile(&HEXFileHandle);
+    loadedFile = LoadedFile{};
 }
 
 int hex2bin(int* fileHandle, unsigned char* image, int* byteCount) {
@@ -248,27 +271,23 @@ int hex2bin(int* fileHandle, unsigned char* image, int* byteCount) {
     return 1;
 }
 
-int loadFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, int /*eventData1*/,
-             int /*eventData2*/) {
-    if (event != EVENT_COMMIT) {
-        return 0;
-    }
-    char path[RTE_MAX_PATHNAME_LEN];
-    if (FileSelectPopup("", "*.hex", "*.hex", "选择HEX文件", 2, 0, 0, 1, 0, path, sizeof path) <=
-        0) {
-        return 0;
-    }
+namespace {
+
+// Loads path as fileType (0 HEX, 1 raw binary) into a fresh image; the pop-up
+// of success only when the operator chose the file.
+bool LoadImageFile(const char* path, int fileType, bool announce) {
     if (!OpenChosenFile(path)) {
         RTE_Beep();
         PopupWithPath("HEX数据文件", path, "不能打开！！！");
-        return 0;
+        return false;
     }
+    LoadedFile found{path, fileType, {}, 0};
+    const bool stated = StatFile(found.path, &found.modified, &found.size);
     SetCtrlVal(ispTabPanel, TABISP_HEXPATH, path);
     SetStatus("文件读取中。。。");
     LogLine("文件读取中。。。");
-    int fileType = 0;
-    GetCtrlVal(ispTabPanel, TABISP_FILETYPE, &fileType);
     binLength = 0;
+    loadedFile = LoadedFile{};
     bool loaded = ReplaceImage();
     if (loaded && fileType == 0) {
         loaded = hex2bin(&HEXFileHandle, f_temp, &binLength) == 1;
@@ -282,7 +301,10 @@ int loadFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, 
     if (!loaded) {
         sub_write_byte_number = 0;
         CloseHexFile(&HEXFileHandle);
-        return 0;
+        return false;
+    }
+    if (stated) {
+        loadedFile = found;
     }
     sub_write_byte_number = binLength;
     char size[32];
@@ -290,9 +312,46 @@ int loadFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, 
     SetCtrlVal(ispTabPanel, TABISP_FILESIZE, size);
     SetStatus("文件读取完成");
     LogLine("文件读取完成");
-    PopupWithPath("HEX数据文件", path, "读出成功！！！");
+    if (announce) {
+        PopupWithPath("HEX数据文件", path, "读出成功！！！");
+    }
     CloseHexFile(&HEXFileHandle);
     RTE_Beep();
+    return true;
+}
+
+}  // namespace
+
+bool ProgramImageCurrent(void) {
+    if (loadedFile.path.empty()) {
+        return true;
+    }
+    std::filesystem::file_time_type modified{};
+    std::uintmax_t size = 0;
+    if (StatFile(loadedFile.path, &modified, &size) && modified == loadedFile.modified &&
+        size == loadedFile.size) {
+        return true;
+    }
+    const std::string path = loadedFile.path;
+    char text[MESSAGE_SIZE];
+    Fmt(text, "%s<%s%s%s", "文件", path.c_str(), "已在磁盘上改变，重新加载");
+    LogLine(text);
+    return LoadImageFile(path.c_str(), loadedFile.fileType, false);
+}
+
+int loadFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, int /*eventData1*/,
+             int /*eventData2*/) {
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+    char path[RTE_MAX_PATHNAME_LEN];
+    if (FileSelectPopup("", "*.hex", "*.hex", "选择HEX文件", 2, 0, 0, 1, 0, path, sizeof path) <=
+        0) {
+        return 0;
+    }
+    int fileType = 0;
+    GetCtrlVal(ispTabPanel, TABISP_FILETYPE, &fileType);
+    LoadImageFile(path, fileType, true);
     return 0;
 }
 

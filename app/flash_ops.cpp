@@ -164,8 +164,12 @@ int FlashWrite(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
     if (event != EVENT_COMMIT || !TargetReady()) {
         return 0;
     }
-    if (sub_write_byte_number <= 0 || f_temp == nullptr) {
+    // The image stays loaded after a run: the next board is programmed from it.
+    if (binLength <= 0 || f_temp == nullptr) {
         MessagePopup("", "请先加载hex文件！！！");
+        return 0;
+    }
+    if (!ProgramImageCurrent()) {
         return 0;
     }
     if (!ImageFitsTarget(imageBaseAddress, binLength)) {

@@ -137,7 +137,8 @@ TEST_F(Aftermath, BlankCheckThatFindsDataLeavesTheBootloaderReady) {
     ui().setValue(ops, TABOPS_ENDPAGE, 0);
     app->click(ops, TABOPS_PAGEREAD);
     ASSERT_TRUE(waitForStatus(kReadDone)) << status();
-    EXPECT_EQ("03F0:FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF", log().at(log().size() - 2));
+    EXPECT_EQ("080003F0:FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF  ................",
+              log().at(log().size() - 2));
 
     blankCheckFindsData();
     const auto image = Pattern(3000, 8);

@@ -191,6 +191,13 @@ struct LoadedFile {
 };
 LoadedFile loadedFile;
 
+// Where the operator last chose a file: the next dialog opens there.
+std::string lastFolder;
+
+void RememberFolder(const char* path) {
+    lastFolder = std::filesystem::path(path).parent_path().string();
+}
+
 bool StatFile(const std::string& path, std::filesystem::file_time_type* modified,
               std::uintmax_t* size) {
     std::error_code error;
@@ -217,6 +224,7 @@ void ResetProgramImage(void) {
     imageBaseAddress = FLASH_BASE_ADDR;
     CloseHexFile(&HEXFileHandle);
     loadedFile = LoadedFile{};
+    lastFolder.clear();
 }
 
 int hex2bin(int* fileHandle, unsigned char* image, int* byteCount) {
@@ -344,13 +352,17 @@ int loadFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, 
     if (event != EVENT_COMMIT) {
         return 0;
     }
-    char path[RTE_MAX_PATHNAME_LEN];
-    if (FileSelectPopup("", "*.hex", "*.hex", "选择HEX文件", 2, 0, 0, 1, 0, path, sizeof path) <=
-        0) {
-        return 0;
-    }
     int fileType = 0;
     GetCtrlVal(ispTabPanel, TABISP_FILETYPE, &fileType);
+    const bool binary = fileType == 1;
+    const char* pattern = binary ? "*.bin" : "*.hex *.ihx";
+    char path[RTE_MAX_PATHNAME_LEN];
+    if (FileSelectPopup(lastFolder.c_str(), pattern, pattern,
+                        binary ? "选择BIN文件（二进制）" : "选择HEX文件", 2, 0, 0, 1, 0, path,
+                        sizeof path) <= 0) {
+        return 0;
+    }
+    RememberFolder(path);
     LoadImageFile(path, fileType, true);
     return 0;
 }
@@ -367,10 +379,11 @@ int saveFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, 
         return 0;
     }
     char path[RTE_MAX_PATHNAME_LEN];
-    if (FileSelectPopup("", "*.bin", "*.bin;*.hex;*.ihx", "保存读出的FLASH数据", 1, 0, 0, 1, 1,
-                        path, sizeof path) <= 0) {
+    if (FileSelectPopup(lastFolder.c_str(), "*.bin", "*.bin;*.hex *.ihx", "保存读出的FLASH数据", 1,
+                        0, 0, 1, 1, path, sizeof path) <= 0) {
         return 0;
     }
+    RememberFolder(path);
     const std::string content =
         NamesHexFile(path) ? isp::toIntelHex(base, bytes) : std::string(bytes.begin(), bytes.end());
     if (!WriteWholeFile(path, content)) {

@@ -7,6 +7,7 @@
 #include "operator_messages.h"
 #include "panel_handles.h"
 #include "program_image.h"
+#include "progress_status.h"
 #include "reply_engine.h"
 #include "rte.h"
 #include "session.h"
@@ -92,6 +93,7 @@ void ReadAndShow(int baseAddress, std::uint32_t length, const char* logText,
     LogLineNoScroll(logText);
     SetStatus(statusText);
     ResetProgress(static_cast<int>(length));
+    ProgressBegin("已读取", static_cast<long>(length));
 }
 
 // An image that runs past the identified flash would fail at its end with
@@ -184,6 +186,7 @@ int FlashWrite(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
     sub_erase_mode = 1;
     sub_erase_finish_mode = 1;
     ResetProgress(binLength);
+    ProgressBegin("已烧写", binLength);
     SetStatus("开始装载程序");
     LogLineNoScroll("开始程序装载进程......");
     return 0;
@@ -240,6 +243,7 @@ int check_blank(int /*panel*/, int /*control*/, int event, void* /*callbackData*
     ISPCmdSend(0x11);
     LogLineNoScroll("Flash查空开始.");
     SetStatus("Flash查空开始...");
+    ProgressBegin("已查空", static_cast<long>(length));
     return 0;
 }
 

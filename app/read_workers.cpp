@@ -7,6 +7,7 @@
 #include "TideComm.h"
 #include "operator_messages.h"
 #include "panel_handles.h"
+#include "progress_status.h"
 #include "read_exchange.h"
 #include "reply_handlers.h"
 #include "rte.h"
@@ -75,6 +76,7 @@ int read_display(void* /*data*/) {
         }
         LogLine(line);
         SetCtrlVal(opsTabPanel, TABOPS_PROGRESS, static_cast<int>(position));
+        ProgressReport(static_cast<long>(position));
         const std::uint32_t length = f_read_len.load();
         if (position == length && FinishFlashRead(position, generation, false)) {
             LogLine("Flash读取完成.");
@@ -106,6 +108,7 @@ int check_blank_op(void* /*data*/) {
             }
             continue;
         }
+        ProgressReport(static_cast<long>(position));
         if (position >= f_read_len.load() && FinishFlashRead(position, generation, false)) {
             LogLineNoScroll("Flash查空完毕.");
             SetStatus("Flash查空完毕！");

@@ -298,6 +298,16 @@ class PacedRead : public ::testing::Test {
 TEST_F(PacedRead, ASecondReadIsRefusedAndAnAbandonedReadLeavesNoOldBytes) {
     app->click(ops, TABOPS_CHIPREAD);
     ASSERT_TRUE(app->ui().waitUntil([&] { return app->log().size() > 40; }, kLong));
+    // While it reads, the status line counts the bytes and gives a rate.
+    ASSERT_TRUE(app->ui().waitUntil(
+        [&] {
+            const std::string shown = app->status();
+            return shown.rfind("已读取 ", 0) == 0 &&
+                   shown.find("/65536 字节，") != std::string::npos &&
+                   shown.find("-- KB/s") == std::string::npos;
+        },
+        kLong))
+        << app->status();
     for (const int button : {TABOPS_CHECKBLANK, TABOPS_PAGEREAD, TABOPS_CHIPREAD}) {
         app->ui().clearPopups();
         app->click(ops, button);

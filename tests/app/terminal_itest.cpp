@@ -51,14 +51,31 @@ class Terminal : public ::testing::Test {
     }
 };
 
-TEST_F(Terminal, HexDigitsPairUpAndEverythingElseIsSkipped) {
+TEST_F(Terminal, HexDigitsPairUpAcrossBlanksAndOtherCharactersAreRefused) {
     open();
-    EXPECT_EQ(std::string("\x01\x02\x0A\xFF", 4), send("01 02 0a FF", 1));
-    EXPECT_EQ("\x12", send("1 2", 1));
-    EXPECT_EQ("\x01", send("0x12", 1));
-    EXPECT_EQ("\xAB", send("ABC", 1));
-    EXPECT_EQ("", send("x", 1));
-    EXPECT_EQ("", send("", 1));
+    const struct {
+        std::string text, sent, refusal;  // refusal: the character the status names
+    } cases[] = {
+        {"01 02 0a FF", std::string("\x01\x02\x0A\xFF", 4), ""},
+        {"1 2", "\x12", ""},
+        {"01\t02\r\n03", "\x01\x02\x03", ""},
+        {"ABC", "\xAB", ""},
+        {"", "", ""},
+        {"0x12", "", "“x”（第2个字节）"},
+        {"01,02", "", "“,”（第3个字节）"},
+        {"12 中", "", "“中”（第4个字节）"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        app->ui().setValue(app->panels().main, PANEL_STATUS, std::string());
+        EXPECT_EQ(c.sent, send(c.text, 1));
+        const std::string status = app->status();
+        if (c.refusal.empty()) {
+            EXPECT_EQ("", status);
+        } else {
+            EXPECT_EQ("十六进制发送内容含非法字符" + c.refusal + "，未发送！！！", status);
+        }
+    }
 }
 
 TEST_F(Terminal, TextGetsTheChosenLineEndsLineFeedFirst) {

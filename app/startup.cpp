@@ -15,6 +15,7 @@
 #include "reply_timeout.h"
 #include "rte.h"
 #include "session.h"
+#include "terminal_echo.h"
 
 int panelHandle = 0;
 int ispTabPanel = 0;
@@ -80,6 +81,7 @@ int WinMain(HANDLE hInstance, HANDLE /*hPrevInstance*/, LPSTR /*lpszCmdLine*/, i
     ResetConnectionState();
     ResetProgramImage();
     ForgetLastReadBack();
+    ClearReceiveEcho();
     if (InitRTEEx(hInstance, nullptr, nullptr) == 0) {
         return -1;
     }

@@ -9,6 +9,7 @@
 #include "panel_handles.h"
 #include "rte.h"
 #include "session.h"
+#include "terminal_echo.h"
 
 namespace {
 
@@ -183,6 +184,7 @@ int ClearReceiveBoxCB(int /*panel*/, int /*control*/, int event, void* /*callbac
                       int /*eventData1*/, int /*eventData2*/) {
     if (event == EVENT_COMMIT) {
         ResetTextBox(termTabPanel, TABTERM_RECEIVE, "");
+        ClearReceiveEcho();
     }
     return 0;
 }

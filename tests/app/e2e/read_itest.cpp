@@ -215,15 +215,14 @@ TEST_F(Read, GoStartsTheProgramAndItsOutputIsNoRefusal) {
         kLong));
     EXPECT_EQ(0, ispMode());
     // The program greets; its bytes are only echoed.
-    const std::string hello = "48656C6C6F";  // "Hello"
+    const std::string hello = "48 65 6C 6C 6F";  // "Hello", perhaps across a line break
     EXPECT_TRUE(ui().waitUntil(
         [&] {
+            std::string shown;
             for (const auto& line : receive()) {
-                if (line.find(hello) != std::string::npos) {
-                    return true;
-                }
+                shown += line + " ";
             }
-            return false;
+            return shown.find(hello) != std::string::npos;
         },
         kLong));
     EXPECT_TRUE(popups().empty());

@@ -1,16 +1,22 @@
 #include "file_loading.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "ChipLoad.h"
 #include "hex_reader.h"
+#include "hex_writer.h"
 #include "operator_messages.h"
 #include "panel_handles.h"
 #include "program_image.h"
+#include "read_exchange.h"
 #include "rte.h"
 #include "rte_language.h"
 #include "session.h"
@@ -147,6 +153,66 @@ void ReportImageRefusal(const isp::ImageError& error, const isp::FlashLimits& li
     ReportLoadFailure(text);
 }
 
+bool NamesHexFile(std::string_view path) {
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos) {
+        return false;
+    }
+    std::string extension(path.substr(dot + 1));
+    for (char& c : extension) {
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+    return extension == "hex" || extension == "ihx";
+}
+
+// Written beside the target and renamed over it, so that a failed write never
+// leaves a truncated file where a good one was.
+bool WriteWholeFile(const std::string& path, const std::string& content) {
+    const std::string partial = path + ".part";
+    {
+        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+        out.close();
+        if (!out) {
+            std::remove(partial.c_str());
+            return false;
+        }
+    }
+    if (std::rename(partial.c_str(), path.c_str()) != 0) {
+        std::remove(partial.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The file behind the loaded image, so that the next board can be programmed
+// from it without loading it again, and a change on disk is noticed.
+struct LoadedFile {
+    std::string path;
+    int fileType = 0;
+    std::filesystem::file_time_type modified{};
+    std::uintmax_t size = 0;
+};
+LoadedFile loadedFile;
+
+// Where the operator last chose a file: the next dialog opens there.
+std::string lastFolder;
+
+void RememberFolder(const char* path) {
+    lastFolder = std::filesystem::path(path).parent_path().string();
+}
+
+bool StatFile(const std::string& path, std::filesystem::file_time_type* modified,
+              std::uintmax_t* size) {
+    std::error_code error;
+    *modified = std::filesystem::last_write_time(path, error);
+    if (error) {
+        return false;
+    }
+    *size = std::filesystem::file_size(path, error);
+    return !error;
+}
+
 }  // namespace
 
 int imageBaseAddress = FLASH_BASE_ADDR;
@@ -161,6 +227,8 @@ void ResetProgramImage(void) {
     binLength = 0;
     imageBaseAddress = FLASH_BASE_ADDR;
     CloseHexFile(&HEXFileHandle);
+    loadedFile = LoadedFile{};
+    lastFolder.clear();
 }
 
 int hex2bin(int* fileHandle, unsigned char* image, int* byteCount) {
@@ -215,27 +283,23 @@ int hex2bin(int* fileHandle, unsigned char* image, int* byteCount) {
     return 1;
 }
 
-int loadFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, int /*eventData1*/,
-             int /*eventData2*/) {
-    if (event != EVENT_COMMIT) {
-        return 0;
-    }
-    char path[RTE_MAX_PATHNAME_LEN];
-    if (FileSelectPopup("", "*.hex", "*.hex", "选择HEX文件", 2, 0, 0, 1, 0, path, sizeof path) <=
-        0) {
-        return 0;
-    }
+namespace {
+
+// Loads path as fileType (0 HEX, 1 raw binary) into a fresh image; the pop-up
+// of success only when the operator chose the file.
+bool LoadImageFile(const char* path, int fileType, bool announce) {
     if (!OpenChosenFile(path)) {
         RTE_Beep();
         PopupWithPath("HEX数据文件", path, "不能打开！！！");
-        return 0;
+        return false;
     }
+    LoadedFile found{path, fileType, {}, 0};
+    const bool stated = StatFile(found.path, &found.modified, &found.size);
     SetCtrlVal(ispTabPanel, TABISP_HEXPATH, path);
     SetStatus("文件读取中。。。");
     LogLine("文件读取中。。。");
-    int fileType = 0;
-    GetCtrlVal(ispTabPanel, TABISP_FILETYPE, &fileType);
     binLength = 0;
+    loadedFile = LoadedFile{};
     bool loaded = ReplaceImage();
     if (loaded && fileType == 0) {
         loaded = hex2bin(&HEXFileHandle, f_temp, &binLength) == 1;
@@ -249,7 +313,10 @@ int loadFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, 
     if (!loaded) {
         sub_write_byte_number = 0;
         CloseHexFile(&HEXFileHandle);
-        return 0;
+        return false;
+    }
+    if (stated) {
+        loadedFile = found;
     }
     sub_write_byte_number = binLength;
     char size[32];
@@ -257,13 +324,81 @@ int loadFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, 
     SetCtrlVal(ispTabPanel, TABISP_FILESIZE, size);
     SetStatus("文件读取完成");
     LogLine("文件读取完成");
-    PopupWithPath("HEX数据文件", path, "读出成功！！！");
+    if (announce) {
+        PopupWithPath("HEX数据文件", path, "读出成功！！！");
+    }
     CloseHexFile(&HEXFileHandle);
     RTE_Beep();
+    return true;
+}
+
+}  // namespace
+
+bool ProgramImageCurrent(void) {
+    if (loadedFile.path.empty()) {
+        return true;
+    }
+    std::filesystem::file_time_type modified{};
+    std::uintmax_t size = 0;
+    if (StatFile(loadedFile.path, &modified, &size) && modified == loadedFile.modified &&
+        size == loadedFile.size) {
+        return true;
+    }
+    const std::string path = loadedFile.path;
+    char text[MESSAGE_SIZE];
+    Fmt(text, "%s<%s%s%s", "文件", path.c_str(), "已在磁盘上改变，重新加载");
+    LogLine(text);
+    return LoadImageFile(path.c_str(), loadedFile.fileType, false);
+}
+
+int loadFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, int /*eventData1*/,
+             int /*eventData2*/) {
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+    int fileType = 0;
+    GetCtrlVal(ispTabPanel, TABISP_FILETYPE, &fileType);
+    const bool binary = fileType == 1;
+    const char* pattern = binary ? "*.bin" : "*.hex *.ihx";
+    char path[RTE_MAX_PATHNAME_LEN];
+    if (FileSelectPopup(lastFolder.c_str(), pattern, pattern,
+                        binary ? "选择BIN文件（二进制）" : "选择HEX文件", 2, 0, 0, 1, 0, path,
+                        sizeof path) <= 0) {
+        return 0;
+    }
+    RememberFolder(path);
+    LoadImageFile(path, fileType, true);
     return 0;
 }
 
-int saveFile(int /*panel*/, int /*control*/, int /*event*/, void* /*callbackData*/,
-             int /*eventData1*/, int /*eventData2*/) {
+int saveFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, int /*eventData1*/,
+             int /*eventData2*/) {
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+    std::vector<unsigned char> bytes;
+    std::uint32_t base = 0;
+    if (!CopyLastReadBack(&bytes, &base)) {
+        MessagePopup("系统提示", "还没有读取FLASH，没有可保存的数据！！！");
+        return 0;
+    }
+    char path[RTE_MAX_PATHNAME_LEN];
+    if (FileSelectPopup(lastFolder.c_str(), "*.bin", "*.bin;*.hex *.ihx", "保存读出的FLASH数据", 1,
+                        0, 0, 1, 1, path, sizeof path) <= 0) {
+        return 0;
+    }
+    RememberFolder(path);
+    const std::string content =
+        NamesHexFile(path) ? isp::toIntelHex(base, bytes) : std::string(bytes.begin(), bytes.end());
+    if (!WriteWholeFile(path, content)) {
+        RTE_Beep();
+        PopupWithPath("文件", path, "不能写入！！！");
+        return 0;
+    }
+    char text[MESSAGE_SIZE];
+    Fmt(text, "%s<%s%s%s%d%s%08X", "已保存至", path, "：", static_cast<int>(bytes.size()),
+        "字节，起始地址0x", static_cast<unsigned>(base));
+    SetStatus("文件保存完成");
+    LogLine(text);
     return 0;
 }

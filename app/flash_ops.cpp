@@ -7,6 +7,7 @@
 #include "operator_messages.h"
 #include "panel_handles.h"
 #include "program_image.h"
+#include "progress_status.h"
 #include "reply_engine.h"
 #include "rte.h"
 #include "rte_language.h"
@@ -72,7 +73,7 @@ bool ReadMayStart(std::uint32_t length) {
 }
 
 bool StartRead(int baseAddress, std::uint32_t length, int display) {
-    if (!BeginFlashRead(length, display)) {
+    if (!BeginFlashRead(length, display, static_cast<std::uint32_t>(baseAddress))) {
         MessagePopup(kWarning, "内存不足，无法读取FLASH！！！");
         return false;
     }
@@ -94,6 +95,7 @@ void ReadAndShow(int baseAddress, std::uint32_t length, const char* logText,
     LogLineNoScroll(logText);
     SetStatus(statusText);
     ResetProgress(static_cast<int>(length));
+    ProgressBegin("已读取", static_cast<long>(length));
 }
 
 // An image that runs past the identified flash would fail at its end with
@@ -167,8 +169,12 @@ int FlashWrite(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
     if (event != EVENT_COMMIT || !TargetReady()) {
         return 0;
     }
-    if (sub_write_byte_number <= 0 || f_temp == nullptr) {
+    // The image stays loaded after a run: the next board is programmed from it.
+    if (binLength <= 0 || f_temp == nullptr) {
         MessagePopup("", "请先加载hex文件！！！");
+        return 0;
+    }
+    if (!ProgramImageCurrent()) {
         return 0;
     }
     if (!ImageFitsTarget(imageBaseAddress, binLength)) {
@@ -183,6 +189,7 @@ int FlashWrite(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
     sub_erase_mode = 1;
     sub_erase_finish_mode = 1;
     ResetProgress(binLength);
+    ProgressBegin("已烧写", binLength);
     SetStatus("开始装载程序");
     LogLineNoScroll("开始程序装载进程......");
     return 0;
@@ -239,6 +246,7 @@ int check_blank(int /*panel*/, int /*control*/, int event, void* /*callbackData*
     ISPCmdSend(0x11);
     LogLineNoScroll("Flash查空开始.");
     SetStatus("Flash查空开始...");
+    ProgressBegin("已查空", static_cast<long>(length));
     return 0;
 }
 

@@ -15,3 +15,7 @@ extern int HEXFileHandle;
 void ReleaseProgramImage(void);
 // No image, no length, no open file: the state of a fresh start.
 void ResetProgramImage(void);
+// Before programming again: true when the image still matches the file it
+// was loaded from, or was loaded afresh because the file changed on disk
+// (which the log says); false, and the operator told, when that load failed.
+bool ProgramImageCurrent(void);

@@ -23,6 +23,12 @@ std::mutex bufferLock;
 std::unique_ptr<unsigned char[]> f_read_temp;
 std::uint32_t bufferLength = 0;
 std::uint32_t readGeneration = 0;
+std::atomic<std::uint32_t> readBase{0};
+
+// Outlives the read's buffer so that it can be saved later.
+std::vector<unsigned char> lastReadBack;
+std::uint32_t lastReadBackBase = 0;
+bool haveReadBack = false;
 
 // Bumped under bufferLock by everything a sleeping worker must look at.
 std::condition_variable workArrived;
@@ -49,8 +55,9 @@ bool ReadInProgress(void) {
     return ISP_mode == 5 || f_read_rxint_iterator.load() >= f_read_len.load();
 }
 
-bool BeginFlashRead(std::uint32_t length, int display) {
+bool BeginFlashRead(std::uint32_t length, int display, std::uint32_t baseAddress) {
     std::lock_guard<std::mutex> lock(bufferLock);
+    readBase = baseAddress;
     f_read_start = 0;
     f_checkblank_start = 0;
     DropBufferLocked();
@@ -91,8 +98,15 @@ bool FinishFlashRead(std::uint32_t position, std::uint32_t generation, bool stop
     if (stopProducer) {
         sub_read_byte_number = 0;
     }
+    const bool displayedToEnd =
+        f_read_start.load() == 1 && !stopProducer && position == bufferLength && f_read_temp;
     if (!f_read_iterator.compare_exchange_strong(position, 0)) {
         return false;
+    }
+    if (displayedToEnd) {
+        lastReadBack.assign(f_read_temp.get(), f_read_temp.get() + bufferLength);
+        lastReadBackBase = readBase.load();
+        haveReadBack = true;
     }
     f_read_rxint_iterator = 0;
     f_read_start = 0;
@@ -121,6 +135,27 @@ bool ConsumeStoredBytes(const std::atomic<std::uint8_t>& flag, std::uint32_t min
     *position = at + used;
     *generation = readGeneration;
     return true;
+}
+
+std::uint32_t FlashReadBase(void) {
+    return readBase.load();
+}
+
+bool CopyLastReadBack(std::vector<unsigned char>* bytes, std::uint32_t* baseAddress) {
+    std::lock_guard<std::mutex> lock(bufferLock);
+    if (!haveReadBack) {
+        return false;
+    }
+    *bytes = lastReadBack;
+    *baseAddress = lastReadBackBase;
+    return true;
+}
+
+void ForgetLastReadBack(void) {
+    std::lock_guard<std::mutex> lock(bufferLock);
+    lastReadBack.clear();
+    lastReadBack.shrink_to_fit();
+    haveReadBack = false;
 }
 
 void WaitForReadWork(std::uint64_t* seen) {

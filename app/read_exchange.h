@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 extern std::atomic<std::uint32_t> f_read_len;
 extern std::atomic<std::uint32_t> f_read_rxint_iterator;  // stored so far (producer)
@@ -21,16 +22,20 @@ bool ReadInProgress(void);
 
 // Starts a read of `length` bytes: drops whatever an abandoned read left
 // behind, clears both positions and gives the read a fresh buffer. `display`
-// selects the hex display (1) or the blank check (0). False when no buffer
-// could be had.
-bool BeginFlashRead(std::uint32_t length, int display);
+// selects the hex display (1) or the blank check (0); `baseAddress` is where
+// the read starts in the target. False when no buffer could be had.
+bool BeginFlashRead(std::uint32_t length, int display, std::uint32_t baseAddress);
+// Where the current read starts in the target; a consumer may call it, as it
+// does not take the exchange's lock.
+std::uint32_t FlashReadBase(void);
 
 // The producer's side: copies `count` bytes to the current position and
 // publishes them. Refuses (false) bytes that would not fit the current read.
 bool StoreReadBlock(const unsigned char* data, std::uint32_t count);
 
 // Ends read `generation` from a worker that consumed it up to `position`:
-// positions back to 0, flags cleared, buffer released; with `stopProducer`
+// positions back to 0, flags cleared, buffer released (a display read that
+// was consumed to its end is kept as the last read-back); with `stopProducer`
 // the reply engine is first told that nothing remains to be read. False, and
 // nothing done, when the quit signal or a newer read has taken over.
 bool FinishFlashRead(std::uint32_t position, std::uint32_t generation, bool stopProducer);
@@ -57,3 +62,9 @@ void WaitForReadWork(std::uint64_t* seen);
 void WakeReadWorkers(void);
 // How often the workers have woken from WaitForReadWork since start.
 std::uint64_t ReadWorkerWakeups(void);
+
+// The last display read that completed: its bytes and where they start.
+// False (and both left alone) when none has completed since start.
+bool CopyLastReadBack(std::vector<unsigned char>* bytes, std::uint32_t* baseAddress);
+// Forgets it, as at start.
+void ForgetLastReadBack(void);

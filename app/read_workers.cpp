@@ -7,6 +7,7 @@
 #include "TideComm.h"
 #include "operator_messages.h"
 #include "panel_handles.h"
+#include "progress_status.h"
 #include "read_exchange.h"
 #include "reply_handlers.h"
 #include "rte.h"
@@ -21,15 +22,27 @@ bool Running() {
     return f_read_iterator.load() <= f_read_len.load();
 }
 
-// "0010:FF FF ... FF": the offset's low 16 bits, then the bytes. Only
-// formats: the engine is called once the exchange's lock is released.
+constexpr std::size_t kAddressChars = 9;               // "08000010:"
+constexpr std::size_t kHexChars = 3 * kLineBytes - 1;  // "FF FF ... FF"
+constexpr std::size_t kLineChars = kAddressChars + kHexChars + 2 + kLineBytes;
+
+// "08000010:46 4C ... 00  FLASH..........": the byte's address in the target,
+// the bytes, and the printable ones as text, as hex dump tools show them.
+// Only formats: the engine is called once the exchange's lock is released.
 std::uint32_t FormatLine(std::uint32_t offset, const unsigned char* bytes, std::uint32_t /*count*/,
                          void* context) {
     auto* line = static_cast<char*>(context);
-    const unsigned int shown = offset & 0xFFFFu;
-    TideComm_IntToHex(&shown, line, 4);
-    line[4] = ':';
-    TideComm_BinToHex(bytes, line + 5, static_cast<int>(kLineBytes), 1);
+    const unsigned int address = FlashReadBase() + offset;
+    TideComm_IntToHex(&address, line, 8);
+    line[8] = ':';
+    TideComm_BinToHex(bytes, line + kAddressChars, static_cast<int>(kLineBytes), 1);
+    char* text = line + kAddressChars + kHexChars;
+    *text++ = ' ';
+    *text++ = ' ';
+    for (std::uint32_t i = 0; i < kLineBytes; i++) {
+        *text++ = bytes[i] >= 0x20 && bytes[i] < 0x7F ? static_cast<char>(bytes[i]) : '.';
+    }
+    *text = '\0';
     return kLineBytes;
 }
 
@@ -55,7 +68,7 @@ int read_display(void* /*data*/) {
         std::uint32_t position = 0;
         std::uint32_t generation = 0;
         // Only when nothing is waiting: a read of 64 KiB is 4096 lines.
-        char line[5 + 3 * kLineBytes];
+        char line[kLineChars + 1];
         if (!ConsumeStoredBytes(f_read_start, kLineBytes, kLineBytes, FormatLine, line, &position,
                                 &generation)) {
             WaitForReadWork(&seen);
@@ -63,6 +76,7 @@ int read_display(void* /*data*/) {
         }
         LogLine(line);
         SetCtrlVal(opsTabPanel, TABOPS_PROGRESS, static_cast<int>(position));
+        ProgressReport(static_cast<long>(position));
         const std::uint32_t length = f_read_len.load();
         if (position == length && FinishFlashRead(position, generation, false)) {
             LogLine("Flash读取完成.");
@@ -94,6 +108,7 @@ int check_blank_op(void* /*data*/) {
             }
             continue;
         }
+        ProgressReport(static_cast<long>(position));
         if (position >= f_read_len.load() && FinishFlashRead(position, generation, false)) {
             LogLineNoScroll("Flash查空完毕.");
             SetStatus("Flash查空完毕！");

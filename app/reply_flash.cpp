@@ -6,6 +6,7 @@
 #include "operator_messages.h"
 #include "panel_handles.h"
 #include "program_image.h"
+#include "progress_status.h"
 #include "reply_handlers.h"
 #include "reply_timeout.h"
 #include "rte.h"
@@ -178,6 +179,7 @@ void HandleWriteMemoryReply(int port, const unsigned char* reply, int /*length*/
                 sub_write_mode = 1;
                 ISPCmdSend(0x31);
                 SetCtrlVal(opsTabPanel, TABOPS_PROGRESS, binLength - sub_write_byte_number);
+                ProgressReport(binLength - sub_write_byte_number);
                 return;
             }
             WriteComplete();

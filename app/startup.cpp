@@ -12,9 +12,11 @@
 #include "panel_handles.h"
 #include "port_names.h"
 #include "program_image.h"
+#include "read_exchange.h"
 #include "reply_timeout.h"
 #include "rte.h"
 #include "session.h"
+#include "terminal_echo.h"
 
 int panelHandle = 0;
 int ispTabPanel = 0;
@@ -79,6 +81,8 @@ int WinMain(HANDLE hInstance, HANDLE /*hPrevInstance*/, LPSTR /*lpszCmdLine*/, i
     ResetSessionState();
     ResetConnectionState();
     ResetProgramImage();
+    ForgetLastReadBack();
+    ClearReceiveEcho();
     if (InitRTEEx(hInstance, nullptr, nullptr) == 0) {
         return -1;
     }

@@ -1,6 +1,7 @@
 #include "terminal.h"
 
 #include <cstring>
+#include <string>
 
 #include "ChipLoad.h"
 #include "TideComm.h"
@@ -8,6 +9,7 @@
 #include "panel_handles.h"
 #include "rte.h"
 #include "session.h"
+#include "terminal_echo.h"
 
 namespace {
 
@@ -27,8 +29,34 @@ int HexDigitValue(char c) {
     return -1;
 }
 
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// A character that is neither a hex digit nor a blank would be skipped
+// without a word and the bytes sent would not be what the operator typed:
+// the text is refused, naming the first such character (whole, when it is
+// more than one byte of UTF-8). True when the text may be sent.
+bool HexTextValid(int textLength) {
+    for (int i = 0; i < textLength; i++) {
+        if (HexDigitValue(Txbuffer[i]) >= 0 || IsBlank(Txbuffer[i])) {
+            continue;
+        }
+        int end = i + 1;
+        while (end < textLength && (static_cast<unsigned char>(Txbuffer[end]) & 0xC0) == 0x80) {
+            end++;
+        }
+        const std::string bad(Txbuffer + i, Txbuffer + end);
+        const std::string text = "十六进制发送内容含非法字符“" + bad + "”（第" +
+                                 std::to_string(i + 1) + "个字节），未发送！！！";
+        SetStatus(text.c_str());
+        return false;
+    }
+    return true;
+}
+
 // Packs the digit pairs of the text in Txbuffer into bytes at its start,
-// skipping every other character; an unpaired last digit is dropped.
+// skipping blanks; an unpaired last digit is dropped.
 int PackHexDigits(int textLength) {
     int bytes = 0;
     int halves = 0;
@@ -102,6 +130,9 @@ void UartSendData(int port) {
     if (length <= 0) {
         return;
     }
+    if (!HexTextValid(length)) {
+        return;
+    }
     const int bytes = PackHexDigits(length);
     if (bytes > 0) {
         TideComm_OutputBuffer(port, Txbuffer, bytes);
@@ -153,6 +184,7 @@ int ClearReceiveBoxCB(int /*panel*/, int /*control*/, int event, void* /*callbac
                       int /*eventData1*/, int /*eventData2*/) {
     if (event == EVENT_COMMIT) {
         ResetTextBox(termTabPanel, TABTERM_RECEIVE, "");
+        ClearReceiveEcho();
     }
     return 0;
 }

@@ -1,20 +1,48 @@
 #include "terminal_echo.h"
 
-#include <string>
-#include <vector>
-
 #include "ChipLoad.h"
 #include "TideComm.h"
 #include "panel_handles.h"
+#include "receive_lines.h"
 #include "rte.h"
 
 namespace {
 
-void AppendReceiveLine(const char* text) {
+// A long session keeps the newest lines only.
+constexpr int kMaxReceiveLines = 2000;
+
+ReceiveLines receiveLines;
+int linesAfterEcho = 0;
+
+void ShowReceived(const unsigned char* data, int length, ReceiveLines::Mode mode) {
+    if (length <= 0) {
+        return;
+    }
     int lines = 0;
     GetNumTextBoxLines(termTabPanel, TABTERM_RECEIVE, &lines);
-    SetCtrlAttribute(termTabPanel, TABTERM_RECEIVE, ATTR_FIRST_VISIBLE_LINE, lines);
-    InsertTextBoxLine(termTabPanel, TABTERM_RECEIVE, -1, text);
+    // A line added by someone else ends the unfinished one: it is not the last.
+    if (lines != linesAfterEcho) {
+        receiveLines.reset();
+    }
+    const ReceiveLines::Update update =
+        receiveLines.feed(data, static_cast<std::size_t>(length), mode);
+    std::size_t next = 0;
+    if (update.replaceLast && !update.lines.empty() && lines > 0) {
+        ReplaceTextBoxLine(termTabPanel, TABTERM_RECEIVE, lines - 1, update.lines[0].c_str());
+        next = 1;
+    }
+    if (next < update.lines.size()) {
+        SetCtrlAttribute(termTabPanel, TABTERM_RECEIVE, ATTR_FIRST_VISIBLE_LINE, lines);
+    }
+    for (; next < update.lines.size(); next++) {
+        InsertTextBoxLine(termTabPanel, TABTERM_RECEIVE, -1, update.lines[next].c_str());
+    }
+    GetNumTextBoxLines(termTabPanel, TABTERM_RECEIVE, &lines);
+    if (lines > kMaxReceiveLines) {
+        DeleteTextBoxLines(termTabPanel, TABTERM_RECEIVE, 0, lines - kMaxReceiveLines);
+        lines = kMaxReceiveLines;
+    }
+    linesAfterEcho = lines;
 }
 
 }  // namespace
@@ -33,19 +61,15 @@ int EchoReceivedFrame(int port, const unsigned char* data, int length) {
     if (mode != 0) {
         return ECHO_HEX;
     }
-    // A line end closing the run is not shown; everything before it is. The
-    // run is borrowed from the library, so the text is cut in a copy.
-    int shown = length > 0 ? length : 0;
-    while (shown > 0 && (data[shown - 1] == '\r' || data[shown - 1] == '\n')) {
-        --shown;
-    }
-    const std::string text(reinterpret_cast<const char*>(data), static_cast<std::size_t>(shown));
-    AppendReceiveLine(text.c_str());
+    ShowReceived(data, length, ReceiveLines::Mode::kText);
     return ECHO_TEXT;
 }
 
 void EchoHexLine(const unsigned char* data, int length) {
-    std::vector<char> hex(2 * static_cast<std::size_t>(length > 0 ? length : 0) + 1);
-    TideComm_BinToHex(data, hex.data(), length, 0);
-    AppendReceiveLine(hex.data());
+    ShowReceived(data, length, ReceiveLines::Mode::kHex);
+}
+
+void ClearReceiveEcho(void) {
+    receiveLines.reset();
+    linesAfterEcho = 0;
 }

@@ -356,7 +356,7 @@ class Session {
         const auto bytes = readBlocks("read", address, length);
         const bool hex = formatFor(job_.options) == OutputFormat::kHex;
         const std::string content =
-            hex ? toIntelHex(address, bytes) : std::string(bytes.begin(), bytes.end());
+            hex ? isp::toIntelHex(address, bytes) : std::string(bytes.begin(), bytes.end());
         if (!writeFileWhole(job_.options.file, content)) {
             throw JobFailed{{ExitCode::kBadFile, "cannot write " + job_.options.file +
                                                      "; check the folder and free space"}};

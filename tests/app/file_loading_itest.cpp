@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "ChipLoad.h"
@@ -327,6 +328,34 @@ TEST_F(FileLoading, TextFileGoesToTheSendBoxNeverIntoTheImage) {
               app.popupTexts());
     EXPECT_EQ("AT\r\nATI\r\n", app.ui().text(app.panels().term, TABTERM_SEND));
     EXPECT_EQ(program.image, loaded().image);
+}
+
+// The dialog offers the files of the chosen type and opens where the last
+// file was chosen.
+TEST_F(FileLoading, DialogFollowsTheFileTypeAndTheLastFolder) {
+    std::filesystem::create_directory(dir.path() / "sub");
+    const std::string hex =
+        dir.write("sub/a.hex", HexRecord(0, 0, "\x01\x02") + "\n" + kEof + "\n");
+    const struct {
+        int fileType;
+        std::string path, spec, title, directory;
+    } cases[] = {
+        {0, hex, "*.hex *.ihx", "选择HEX文件", ""},
+        {1, dir.write("b.bin", "xyz"), "*.bin", "选择BIN文件（二进制）",
+         (dir.path() / "sub").string()},
+        {0, hex, "*.hex *.ihx", "选择HEX文件", dir.path().string()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        app.ui().clearPopups();
+        load(c.path, c.fileType);
+        const auto popups = app.ui().popups();
+        ASSERT_FALSE(popups.empty());
+        EXPECT_EQ(rte::Headless::PopupRecord::Kind::File, popups.front().kind);
+        EXPECT_EQ(c.spec, popups.front().message);
+        EXPECT_EQ(c.title, popups.front().title);
+        EXPECT_EQ(c.directory, popups.front().directory);
+    }
 }
 
 }  // namespace

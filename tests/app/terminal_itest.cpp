@@ -51,14 +51,31 @@ class Terminal : public ::testing::Test {
     }
 };
 
-TEST_F(Terminal, HexDigitsPairUpAndEverythingElseIsSkipped) {
+TEST_F(Terminal, HexDigitsPairUpAcrossBlanksAndOtherCharactersAreRefused) {
     open();
-    EXPECT_EQ(std::string("\x01\x02\x0A\xFF", 4), send("01 02 0a FF", 1));
-    EXPECT_EQ("\x12", send("1 2", 1));
-    EXPECT_EQ("\x01", send("0x12", 1));
-    EXPECT_EQ("\xAB", send("ABC", 1));
-    EXPECT_EQ("", send("x", 1));
-    EXPECT_EQ("", send("", 1));
+    const struct {
+        std::string text, sent, refusal;  // refusal: the character the status names
+    } cases[] = {
+        {"01 02 0a FF", std::string("\x01\x02\x0A\xFF", 4), ""},
+        {"1 2", "\x12", ""},
+        {"01\t02\r\n03", "\x01\x02\x03", ""},
+        {"ABC", "\xAB", ""},
+        {"", "", ""},
+        {"0x12", "", "“x”（第2个字节）"},
+        {"01,02", "", "“,”（第3个字节）"},
+        {"12 中", "", "“中”（第4个字节）"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        app->ui().setValue(app->panels().main, PANEL_STATUS, std::string());
+        EXPECT_EQ(c.sent, send(c.text, 1));
+        const std::string status = app->status();
+        if (c.refusal.empty()) {
+            EXPECT_EQ("", status);
+        } else {
+            EXPECT_EQ("十六进制发送内容含非法字符" + c.refusal + "，未发送！！！", status);
+        }
+    }
 }
 
 TEST_F(Terminal, TextGetsTheChosenLineEndsLineFeedFirst) {
@@ -109,13 +126,13 @@ TEST_F(Terminal, CountersCountAndClearToZero) {
     EXPECT_EQ(2, app->ui().intValue(term, TABTERM_TXCOUNT));
 
     pty.write("ABC");
-    ASSERT_TRUE(receiveBoxEndsWith("414243"));
+    ASSERT_TRUE(receiveBoxEndsWith("41 42 43"));
     EXPECT_TRUE(
         app->ui().waitUntil([&] { return app->ui().intValue(term, TABTERM_RXCOUNT) == 3; }));
     app->click(term, TABTERM_CLEARRXCOUNT);
     EXPECT_EQ(0, app->ui().intValue(term, TABTERM_RXCOUNT));
     pty.write("DE");
-    ASSERT_TRUE(receiveBoxEndsWith("4445"));
+    ASSERT_TRUE(receiveBoxEndsWith("41 42 43 44 45"));
     EXPECT_TRUE(
         app->ui().waitUntil([&] { return app->ui().intValue(term, TABTERM_RXCOUNT) == 2; }));
 }
@@ -123,17 +140,17 @@ TEST_F(Terminal, CountersCountAndClearToZero) {
 TEST_F(Terminal, DisplaySwitchHidesReceivedDataAndItsLedFollows) {
     open();
     pty.write("\x01\xFE");
-    ASSERT_TRUE(receiveBoxEndsWith("01FE"));
+    ASSERT_TRUE(receiveBoxEndsWith("01 FE"));
     app->click(term, TABTERM_DISPLAY);
     EXPECT_EQ(0, app->ui().intValue(term, TABTERM_DISPLAYLED));
     pty.write("\x33");
     std::this_thread::sleep_for(300ms);
     app->ui().waitIdle();
-    EXPECT_EQ(std::vector<std::string>{"01FE"}, app->receiveBox());
+    EXPECT_EQ(std::vector<std::string>{"01 FE"}, app->receiveBox());
     app->click(term, TABTERM_DISPLAY);
     EXPECT_EQ(1, app->ui().intValue(term, TABTERM_DISPLAYLED));
     pty.write("\x44");
-    EXPECT_TRUE(receiveBoxEndsWith("44"));
+    EXPECT_TRUE(receiveBoxEndsWith("01 FE 44"));
 
     app->click(term, TABTERM_CLEARRECEIVE);
     EXPECT_TRUE(app->receiveBox().empty());
@@ -158,6 +175,22 @@ TEST_F(Terminal, TextModeShowsEachLineWithoutItsLineEnd) {
         pty.write(line + "\r");
         EXPECT_TRUE(receiveBoxEndsWith(line)) << line;
     }
+}
+
+TEST_F(Terminal, TheReceiveBoxKeepsTheNewest2000Lines) {
+    open(0);
+    // In pieces the port takes whole; each is in before the next is sent.
+    for (int block = 0; block < 21; block++) {
+        std::string text;
+        for (int i = block * 100; i < (block + 1) * 100; i++) {
+            text += "L" + std::to_string(i) + "\n";
+        }
+        pty.write(text);
+        ASSERT_TRUE(receiveBoxEndsWith("L" + std::to_string(block * 100 + 99)));
+    }
+    const auto lines = app->receiveBox();
+    ASSERT_EQ(2000u, lines.size());
+    EXPECT_EQ("L100", lines.front());
 }
 
 TEST_F(Terminal, ALoadedTextFileIsWhatSendAndThePeriodicSendSend) {

@@ -17,7 +17,7 @@ TEST(ExitCodes, EachFailureHasItsCodeAndOneClearLine) {
     TempDir files;
     const auto good = files.write("good.bin", std::string(64, '\x11'));
     const auto badHex = files.write("bad.hex", ":10000000ZZ\n");
-    const auto far = files.write("far.hex", cli::toIntelHex(0x08010000, pattern(16)));
+    const auto far = files.write("far.hex", isp::toIntelHex(0x08010000, pattern(16)));
     chipload::test::PtyPair silent;  // a port where nobody answers
     const struct {
         std::vector<std::string> args;

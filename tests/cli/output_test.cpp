@@ -23,7 +23,7 @@ TEST(HexWriter, ReadsBackAsTheSameBytesAcrossA64KiBBoundary) {
     std::vector<std::uint8_t> bytes(40);
     for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<std::uint8_t>(i * 9);
-    const std::string text = cli::toIntelHex(base, bytes);
+    const std::string text = isp::toIntelHex(base, bytes);
     EXPECT_EQ(":020000040800F2\n", text.substr(0, 16));
     EXPECT_NE(std::string::npos, text.find(":020000040801F1\n"));
     EXPECT_EQ(":00000001FF\n", text.substr(text.size() - 12));

@@ -62,7 +62,7 @@ TEST_P(Subcommands, HexBinaryAndElfGiveTheSameFlash) {
         std::string content;
         std::vector<std::string> extra;
     } files_[] = {
-        {"image.hex", cli::toIntelHex(at, bytes), {}},
+        {"image.hex", isp::toIntelHex(at, bytes), {}},
         {"image.bin", std::string(bytes.begin(), bytes.end()), {"--address", "0x08000400"}},
         {"image.elf", elfImage(at, bytes, 2000), {}},
     };

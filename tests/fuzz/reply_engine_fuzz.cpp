@@ -108,7 +108,7 @@ void Arrange(FuzzInput& in) {
     sub_read_byte_number = sub_read_finish_mode == 1 ? ID_BLOCK_LEN : readLength;
     sub_read_base_addr = sub_read_finish_mode == 1 ? ID_BLOCK_ADDR : FLASH_BASE_ADDR;
     if (sub_read_finish_mode == 0 && readLength > 0) {
-        BeginFlashRead(static_cast<std::uint32_t>(readLength), in.byte() & 1);
+        BeginFlashRead(static_cast<std::uint32_t>(readLength), in.byte() & 1, 0x08000000u);
     }
 
     binLength = ((in.byte() << 9) | (in.byte() << 1)) % (IMAGE_SIZE + 1);

@@ -164,6 +164,9 @@ int GetCtrlAttribute(int panel, int control, int attribute, CtrlCallbackPtr* val
 // inserted before that line.
 int InsertTextBoxLine(int panel, int control, int lineIndex, const char* text);
 int GetNumTextBoxLines(int panel, int control, int* count);
+// Replace or remove the line at lineIndex; RTE_ERR_BAD_ARGUMENT when there is none.
+int ReplaceTextBoxLine(int panel, int control, int lineIndex, const char* text);
+int DeleteTextBoxLines(int panel, int control, int firstLine, int count);
 // Replaces the text box's contents by text (split at '\n'); "" clears it.
 int ResetTextBox(int panel, int control, const char* text);
 

@@ -43,6 +43,7 @@ class Headless final : public FrontEnd {
         std::vector<std::string> buttons;  // raw labels of the buttons shown
         int answer = 0;                    // button pressed, or the file result
         std::string path;                  // File: the path answered
+        std::string directory;             // File: the folder it opened in
         std::thread::id thread;            // the thread that raised it
     };
 

@@ -234,6 +234,53 @@ int InsertTextBoxLine(int panel, int control, int lineIndex, const char* text) {
     return result;
 }
 
+namespace {
+
+// Edits the lines of a text box; the front ends redraw it whole.
+template <typename Edit>
+int EditTextBoxLines(int panel, int control, Edit edit) {
+    const int result = Engine::Get().withControl(panel, control, [&](ControlRecord& c) {
+        if (c.kind != ControlKind::TextBox) {
+            return RTE_ERR_BAD_CONTROL;
+        }
+        if (!edit(c.lines)) {
+            return RTE_ERR_BAD_ARGUMENT;
+        }
+        ++c.generation;
+        return RTE_OK;
+    });
+    if (result == RTE_OK) {
+        Engine::Get().notify({ChangeKind::LinesReset, panel, control, 0});
+    }
+    return result;
+}
+
+}  // namespace
+
+int ReplaceTextBoxLine(int panel, int control, int lineIndex, const char* text) {
+    if (text == nullptr) {
+        return RTE_ERR_BAD_ARGUMENT;
+    }
+    return EditTextBoxLines(panel, control, [&](std::vector<std::string>& lines) {
+        if (lineIndex < 0 || static_cast<std::size_t>(lineIndex) >= lines.size()) {
+            return false;
+        }
+        lines[static_cast<std::size_t>(lineIndex)] = text;
+        return true;
+    });
+}
+
+int DeleteTextBoxLines(int panel, int control, int firstLine, int count) {
+    return EditTextBoxLines(panel, control, [&](std::vector<std::string>& lines) {
+        if (firstLine < 0 || count < 0 ||
+            static_cast<std::size_t>(firstLine) + static_cast<std::size_t>(count) > lines.size()) {
+            return false;
+        }
+        lines.erase(lines.begin() + firstLine, lines.begin() + firstLine + count);
+        return true;
+    });
+}
+
 int GetNumTextBoxLines(int panel, int control, int* count) {
     if (count == nullptr) {
         return RTE_ERR_BAD_ARGUMENT;

@@ -312,6 +312,7 @@ FileAnswer Headless::fileSelectPopup(const FileRequest& request) {
     record.kind = PopupRecord::Kind::File;
     record.title = request.title;
     record.message = request.fileSpec;
+    record.directory = request.directory;
     record.path = path;
     record.thread = std::this_thread::get_id();
     FileAnswer answer;

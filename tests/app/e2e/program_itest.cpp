@@ -69,10 +69,10 @@ TEST_P(Program, ImageLandsWholeAndTheRestStaysErased) {
         const std::size_t bytes = std::min<std::size_t>(256, length - 256 * i);
         EXPECT_EQ((bytes + 3) / 4 * 4, write.length.value_or(0));
     }
-    // Programmed once: the next write asks for the file again.
+    // The image stays loaded: the next write programs it again.
     ui().clearPopups();
-    app->click(ops, TABOPS_WRITE);
-    EXPECT_EQ(std::vector<std::string>{"|请先加载hex文件！！！"}, popups());
+    program();
+    EXPECT_EQ(std::vector<std::string>{"|" + std::string(kWriteDone)}, popups());
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, Program, ::testing::Values(1, 256, 257, 600, 65536));
@@ -116,6 +116,53 @@ TEST(ProgramProgress, AdvancesAfterEachAcknowledgedBlock) {
     app.ui().waitIdle();
     EXPECT_EQ(0, app.ui().intValue(ops, TABOPS_PROGRESS));
     app.click(app.panels().main, PANEL_CONNECT);
+}
+
+class BoardAfterBoard : public Session {
+  protected:
+    // A fresh board on the same line: disconnected, blank flash, connected anew.
+    void nextBoard() {
+        pressConnect();
+        ASSERT_FALSE(portOpen());
+        ASSERT_TRUE(target().load_flash(0x08000000, std::vector<std::uint8_t>(64 * 1024, 0xFF)));
+        connect();
+        ui().clearPopups();
+    }
+    bool flashStartsWith(const std::vector<std::uint8_t>& image) {
+        const auto flash = target().flash();
+        return std::equal(image.begin(), image.end(), flash.begin());
+    }
+};
+
+TEST_F(BoardAfterBoard, ThreeBoardsWithOneLoadAndAReloadWhenTheFileChanges) {
+    start("f103c8");
+    connect();
+    const auto first = Pattern(1000, 3);
+    loadImage(first);
+    const std::string path = ui().text(isp, TABISP_HEXPATH);
+    for (int run = 1; run <= 2; run++) {
+        SCOPED_TRACE(run);
+        if (run > 1) {
+            nextBoard();
+        }
+        program();
+        EXPECT_TRUE(flashStartsWith(first));
+        EXPECT_EQ(path, ui().text(isp, TABISP_HEXPATH));
+        EXPECT_EQ("0KB", ui().text(isp, TABISP_FILESIZE));
+    }
+    // Changed on disk: the third board gets the new contents, and the log says why.
+    const auto second = Pattern(3000, 4);
+    files.write("image.bin", std::string(second.begin(), second.end()));
+    nextBoard();
+    program();
+    EXPECT_TRUE(flashStartsWith(second));
+    EXPECT_EQ("2KB", ui().text(isp, TABISP_FILESIZE));
+    const auto logged = log();
+    EXPECT_NE(logged.end(),
+              std::find(logged.begin(), logged.end(), "文件" + path + "已在磁盘上改变，重新加载"));
+    for (const auto& popup : ui().popups()) {
+        EXPECT_NE(rte::Headless::PopupRecord::Kind::File, popup.kind);
+    }
 }
 
 class ProgramRefused : public Session {};

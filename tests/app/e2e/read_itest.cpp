@@ -1,9 +1,12 @@
 // Reads shown in the log, the blank check, Go, and the guards around reads.
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 #include "ChipLoad.h"
 #include "e2e_session.h"
+#include "hex_writer.h"
 #include "operator_messages.h"
 #include "session.h"
 #include "stm32sim/rfc2217_server.hpp"
@@ -13,21 +16,25 @@ namespace {
 
 constexpr char kReadDone[] = "Flash读取完成！！！";
 
-// "0010:AA BB ..." for the 16 bytes at `offset`.
-std::string Line(std::size_t offset, const std::uint8_t* bytes) {
-    char text[64];
-    int at = std::snprintf(text, sizeof text, "%04X:", static_cast<unsigned>(offset & 0xFFFF));
+// "08000010:41 42 ... 00  AB.." for the 16 bytes at `address`.
+std::string Line(std::uint32_t address, const std::uint8_t* bytes) {
+    char text[96];
+    int at = std::snprintf(text, sizeof text, "%08X:", address);
     for (int i = 0; i < 16; i++) {
         at += std::snprintf(text + at, sizeof text - static_cast<std::size_t>(at),
                             i == 0 ? "%02X" : " %02X", bytes[i]);
     }
-    return text;
+    std::string line = std::string(text) + "  ";
+    for (int i = 0; i < 16; i++) {
+        line += bytes[i] >= 0x20 && bytes[i] < 0x7F ? static_cast<char>(bytes[i]) : '.';
+    }
+    return line;
 }
 
-std::vector<std::string> Lines(const std::vector<std::uint8_t>& bytes) {
+std::vector<std::string> Lines(const std::vector<std::uint8_t>& bytes, std::uint32_t base) {
     std::vector<std::string> lines;
     for (std::size_t at = 0; at + 16 <= bytes.size(); at += 16) {
-        lines.push_back(Line(at, bytes.data() + at));
+        lines.push_back(Line(base + static_cast<std::uint32_t>(at), bytes.data() + at));
     }
     return lines;
 }
@@ -65,10 +72,10 @@ TEST_F(Read, PagesTwoToThreeShow128LinesFromTheirStart) {
     ASSERT_TRUE(waitForStatus(kReadDone));
     const std::vector<std::uint8_t> pages(flash.begin() + 0x800, flash.begin() + 0x1000);
     const auto shown = shownAfter("开始分页读取FLASH信息...");
-    EXPECT_EQ(Lines(pages), shown);
+    EXPECT_EQ(Lines(pages, 0x08000800), shown);
     ASSERT_EQ(128u, shown.size());
-    EXPECT_EQ("0000:", shown.front().substr(0, 5));
-    EXPECT_EQ("07F0:", shown.back().substr(0, 5));
+    EXPECT_EQ("08000800:", shown.front().substr(0, 9));
+    EXPECT_EQ("08000FF0:", shown.back().substr(0, 9));
     EXPECT_EQ(2048, ui().intValue(ops, TABOPS_PROGRESS));
     EXPECT_EQ(2048, ui().attribute(ops, TABOPS_PROGRESS, ATTR_MAX_VALUE));
     // A reset and synchronisation, then eight blocks of 256 from 0x08000800.
@@ -83,11 +90,55 @@ TEST_F(Read, PagesTwoToThreeShow128LinesFromTheirStart) {
     EXPECT_TRUE(popups().empty());
 }
 
-TEST_F(Read, WholeChipReadShowsEveryByteAndOffsetsWrapAfterFFF0) {
+TEST_F(Read, WholeChipReadShowsEveryByteAtItsFullAddressWithItsText) {
     startWithPattern("f103cb", 128 * 1024);
+    const std::string text = "Hi, ChipLoad!\x7f\x1f~";
+    std::copy(text.begin(), text.end(), flash.begin());
+    ASSERT_TRUE(target().load_flash(0x08000000, flash));
     app->click(ops, TABOPS_CHIPREAD);
     ASSERT_TRUE(waitForStatus(kReadDone, 60s));
-    EXPECT_EQ(Lines(flash), shownAfter("开始读取整片FLASH信息..."));
+    const auto shown = shownAfter("开始读取整片FLASH信息...");
+    EXPECT_EQ(Lines(flash, 0x08000000), shown);
+    ASSERT_EQ(8192u, shown.size());
+    EXPECT_EQ("08000000:48 69 2C 20 43 68 69 70 4C 6F 61 64 21 7F 1F 7E  Hi, ChipLoad!..~",
+              shown.front());
+    EXPECT_EQ("08010000:", shown[4096].substr(0, 9));
+}
+
+std::string FileText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST_F(Read, SaveWritesTheLastReadBackAsBinaryOrHexByTheName) {
+    startWithPattern("f103c8", 64 * 1024);
+    app->click(isp, TABISP_SAVEFILE);
+    ASSERT_TRUE(waitForPopup("还没有读取FLASH，没有可保存的数据！！！"));
+
+    app->click(ops, TABOPS_CHIPREAD);
+    ASSERT_TRUE(waitForStatus(kReadDone, 60s));
+    const auto whole = files.path() / "whole.bin";
+    ui().queueFileAnswer(whole.string());
+    app->click(isp, TABISP_SAVEFILE);
+    ASSERT_TRUE(waitForStatus("文件保存完成"));
+    EXPECT_EQ(std::string(flash.begin(), flash.end()), FileText(whole));
+
+    // A page read replaces what is saved, at its own address.
+    setPages(2, 3);
+    app->click(ops, TABOPS_PAGEREAD);
+    ASSERT_TRUE(ui().waitUntil([&] { return log().back() == "Flash读取完成."; }, kLong));
+    const auto pages = files.path() / "pages.HEX";
+    ui().queueFileAnswer(pages.string());
+    app->click(isp, TABISP_SAVEFILE);
+    ASSERT_TRUE(ui().waitUntil([&] { return std::filesystem::exists(pages); }, kLong));
+    const std::vector<std::uint8_t> expected(flash.begin() + 0x800, flash.begin() + 0x1000);
+    EXPECT_EQ(isp::toIntelHex(0x08000800, expected), FileText(pages));
+
+    // A folder cannot be written: said, and nothing left behind.
+    ui().queueFileAnswer(files.path().string());
+    app->click(isp, TABISP_SAVEFILE);
+    ASSERT_TRUE(waitForPopup("文件" + files.path().string() + "不能写入！！！"));
+    EXPECT_FALSE(std::filesystem::exists(files.path().string() + ".part"));
 }
 
 TEST_F(Read, PageChecksAndTheLargerPagesAbove128KiB) {
@@ -109,7 +160,7 @@ TEST_F(Read, PageChecksAndTheLargerPagesAbove128KiB) {
     app->click(ops, TABOPS_PAGEREAD);
     ASSERT_TRUE(waitForStatus(kReadDone));
     const std::vector<std::uint8_t> page(flash.begin() + 0x1800, flash.begin() + 0x2000);
-    EXPECT_EQ(Lines(page), shownAfter("开始分页读取FLASH信息..."));
+    EXPECT_EQ(Lines(page, 0x08001800), shownAfter("开始分页读取FLASH信息..."));
     setPages(255, 255);
     app->click(ops, TABOPS_PAGEREAD);
     ASSERT_TRUE(ui().waitUntil([&] { return log().back() == "Flash读取完成."; }, kLong));
@@ -140,7 +191,8 @@ TEST_F(Read, BlankCheckPassesOnErasedFlashAndStopsAtOffsetFive) {
     ASSERT_TRUE(waitForStatus(kReadDone));
     const auto shown = logAfter("开始分页读取FLASH信息...");
     ASSERT_EQ(65u, shown.size());
-    EXPECT_EQ("0000:FF FF FF FF FF 00 FF FF FF FF FF FF FF FF FF FF", shown.front());
+    EXPECT_EQ("08000000:FF FF FF FF FF 00 FF FF FF FF FF FF FF FF FF FF  ................",
+              shown.front());
 }
 
 TEST_F(Read, GoStartsTheProgramAndItsOutputIsNoRefusal) {
@@ -164,15 +216,14 @@ TEST_F(Read, GoStartsTheProgramAndItsOutputIsNoRefusal) {
         kLong));
     EXPECT_EQ(0, ispMode());
     // The program greets; its bytes are only echoed.
-    const std::string hello = "48656C6C6F";  // "Hello"
+    const std::string hello = "48 65 6C 6C 6F";  // "Hello", perhaps across a line break
     EXPECT_TRUE(ui().waitUntil(
         [&] {
+            std::string shown;
             for (const auto& line : receive()) {
-                if (line.find(hello) != std::string::npos) {
-                    return true;
-                }
+                shown += line + " ";
             }
-            return false;
+            return shown.find(hello) != std::string::npos;
         },
         kLong));
     EXPECT_TRUE(popups().empty());
@@ -248,6 +299,16 @@ class PacedRead : public ::testing::Test {
 TEST_F(PacedRead, ASecondReadIsRefusedAndAnAbandonedReadLeavesNoOldBytes) {
     app->click(ops, TABOPS_CHIPREAD);
     ASSERT_TRUE(app->ui().waitUntil([&] { return app->log().size() > 40; }, kLong));
+    // While it reads, the status line counts the bytes and gives a rate.
+    ASSERT_TRUE(app->ui().waitUntil(
+        [&] {
+            const std::string shown = app->status();
+            return shown.rfind("已读取 ", 0) == 0 &&
+                   shown.find("/65536 字节，") != std::string::npos &&
+                   shown.find("-- KB/s") == std::string::npos;
+        },
+        kLong))
+        << app->status();
     for (const int button : {TABOPS_CHECKBLANK, TABOPS_PAGEREAD, TABOPS_CHIPREAD}) {
         app->ui().clearPopups();
         app->click(ops, button);
@@ -278,7 +339,7 @@ TEST_F(PacedRead, ASecondReadIsRefusedAndAnAbandonedReadLeavesNoOldBytes) {
     ASSERT_FALSE(shown.empty());
     shown.pop_back();
     const std::vector<std::uint8_t> page(flash.begin() + 1024, flash.begin() + 2048);
-    EXPECT_EQ(Lines(page), shown);
+    EXPECT_EQ(Lines(page, 0x08000400), shown);
     EXPECT_TRUE(app->popupTexts().empty());
 }
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <vector>
 
-namespace cli {
+namespace isp {
 namespace {
 
 constexpr std::size_t kRecordBytes = 16;
@@ -52,4 +52,4 @@ std::string toIntelHex(std::uint32_t address, std::span<const std::uint8_t> byte
     return text;
 }
 
-}  // namespace cli
+}  // namespace isp

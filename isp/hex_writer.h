@@ -7,8 +7,8 @@
 #include <span>
 #include <string>
 
-namespace cli {
+namespace isp {
 
 std::string toIntelHex(std::uint32_t address, std::span<const std::uint8_t> bytes);
 
-}  // namespace cli
+}  // namespace isp

@@ -346,7 +346,8 @@ bool ProgramImageCurrent(void) {
     }
     const std::string path = loadedFile.path;
     char text[MESSAGE_SIZE];
-    Fmt(text, "%s<%s%s%s", "文件", path.c_str(), "已在磁盘上改变，重新加载");
+    Fmt(text, "%s<%s%s%s", RTE_Translate("文件"), path.c_str(),
+        RTE_Translate("已在磁盘上改变，重新加载"));
     LogLine(text);
     return LoadImageFile(path.c_str(), loadedFile.fileType, false);
 }
@@ -396,8 +397,9 @@ int saveFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, 
         return 0;
     }
     char text[MESSAGE_SIZE];
-    Fmt(text, "%s<%s%s%s%d%s%08X", "已保存至", path, "：", static_cast<int>(bytes.size()),
-        "字节，起始地址0x", static_cast<unsigned>(base));
+    Fmt(text, "%s<%s%s%s%d%s%08X", RTE_Translate("已保存至"), path, RTE_Translate("："),
+        static_cast<int>(bytes.size()), RTE_Translate("字节，起始地址0x"),
+        static_cast<unsigned>(base));
     SetStatus("文件保存完成");
     LogLine(text);
     return 0;

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "operator_messages.h"
+#include "rte_language.h"
 
 namespace {
 
@@ -22,14 +23,15 @@ Clock::time_point lastReport;
 std::string FormatProgress(const char* verb, long done, long total, double elapsedSeconds) {
     char text[160];
     if (done <= 0 || elapsedSeconds <= 0.0) {
-        std::snprintf(text, sizeof text, "%s %ld/%ld 字节，-- KB/s，剩余 -- 秒", verb, done, total);
+        std::snprintf(text, sizeof text, RTE_Translate("%s %ld/%ld 字节，-- KB/s，剩余 -- 秒"),
+                      RTE_Translate(verb), done, total);
         return text;
     }
     const double bytesPerSecond = static_cast<double>(done) / elapsedSeconds;
     const long left = done >= total ? 0 : total - done;
     const double secondsLeft = static_cast<double>(left) / bytesPerSecond;
-    std::snprintf(text, sizeof text, "%s %ld/%ld 字节，%.1f KB/s，剩余 %.0f 秒", verb, done, total,
-                  bytesPerSecond / 1024.0, secondsLeft);
+    std::snprintf(text, sizeof text, RTE_Translate("%s %ld/%ld 字节，%.1f KB/s，剩余 %.0f 秒"),
+                  RTE_Translate(verb), done, total, bytesPerSecond / 1024.0, secondsLeft);
     return text;
 }
 

@@ -8,6 +8,7 @@
 #include "operator_messages.h"
 #include "panel_handles.h"
 #include "rte.h"
+#include "rte_language.h"
 #include "session.h"
 #include "terminal_echo.h"
 
@@ -47,8 +48,9 @@ bool HexTextValid(int textLength) {
             end++;
         }
         const std::string bad(Txbuffer + i, Txbuffer + end);
-        const std::string text = "十六进制发送内容含非法字符“" + bad + "”（第" +
-                                 std::to_string(i + 1) + "个字节），未发送！！！";
+        const std::string text = RTE_Translate("十六进制发送内容含非法字符“") + bad +
+                                 RTE_Translate("”（第") + std::to_string(i + 1) +
+                                 RTE_Translate("个字节），未发送！！！");
         SetStatus(text.c_str());
         return false;
     }

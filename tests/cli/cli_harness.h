@@ -28,11 +28,12 @@ inline std::string transportName(Transport transport) {
     return transport == Transport::kPty ? "pty" : "rfc2217";
 }
 
-// A simulated F103C8 (64 KiB, 1 KiB pages) answering at once.
+// A simulated part (an F103C8, 64 KiB in 1 KiB pages, unless named) answering at once.
 class SimBoard {
   public:
-    explicit SimBoard(Transport transport, stm32sim::TargetConfig config = {}) {
-        config.product = *stm32sim::find_product("f103c8");
+    explicit SimBoard(Transport transport, stm32sim::TargetConfig config = {},
+                      std::string_view product = "f103c8") {
+        config.product = *stm32sim::find_product(product);
         if (transport == Transport::kPty) {
             // As chipload-sim --pty: no modem lines, BOOT0 strapped high.
             config.start = stm32sim::StartMode::bootloader;

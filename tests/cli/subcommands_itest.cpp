@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "cli_harness.h"
+#include "device_table.h"
 #include "image_file.h"
 
 namespace cli_test {
@@ -207,7 +208,11 @@ TEST_P(EveryFamily, InfoEraseFlashReadBlankCheckAndGo) {
     std::snprintf(pid, sizeof pid, "0x%03X", product.pid);
     EXPECT_EQ(pid, object["product_id"]);
     EXPECT_EQ(flashBytes, object["flash_size"]);
-    EXPECT_EQ(product.ram_bytes, object["ram_size"]);
+    // RAM is not readable from the chip: the table gives the largest part of
+    // the ID (the F205RB has 64 of the F2's 128 KiB).
+    const isp::DeviceInfo* row = isp::DeviceTable::builtin().find(product.pid);
+    ASSERT_NE(nullptr, row);
+    EXPECT_EQ(row->ramSize, object["ram_size"]);
 
     const auto units = UnitStarts(product);
     ASSERT_GT(units.size(), 4u);

@@ -154,7 +154,7 @@ int chip_erase(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
     // An erase started by the operator only erases.
     sub_erase_finish_mode = 0;
     sub_erase_page_number = 0;
-    ISPCmdSend(EraseCommandCode());
+    EraseCmdSend();
     sub_erase_mode = 1;
     return 0;
 }
@@ -176,7 +176,7 @@ int page_erase(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
     LogLineNoScroll("开始分页擦除FLASH信息...");
     SetStatus("分页擦除FLASH信息中...");
     sub_erase_mode = 2;
-    ISPCmdSend(EraseCommandCode());
+    EraseCmdSend();
     return 0;
 }
 
@@ -197,7 +197,7 @@ int FlashWrite(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
     sub_write_base_addr = imageBaseAddress;
     sub_write_byte_number = binLength;
     sub_write_byte_iterator = 0;
-    ISPCmdSend(EraseCommandCode());
+    EraseCmdSend();
     sub_erase_mode = 1;
     sub_erase_finish_mode = 1;
     ResetProgress(binLength);

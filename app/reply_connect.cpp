@@ -230,11 +230,11 @@ void HandleSyncReply(int /*port*/, const unsigned char* reply, int /*length*/) {
         switch (sub_handshake_mode) {
             case 1:
                 sub_erase_mode = 1;
-                ISPCmdSend(EraseCommandCode());
+                EraseCmdSend();
                 break;
             case 2:
                 sub_erase_mode = 2;
-                ISPCmdSend(EraseCommandCode());
+                EraseCmdSend();
                 break;
             case 5:
                 if (sub_read_byte_number.load() <= 0) {

@@ -165,7 +165,7 @@ void HandleEraseReply(int port, const unsigned char* reply, int /*length*/) {
                 sub_erase_page_number -= erasePagesInFlight;
                 erasePagesInFlight = 0;
                 sub_erase_mode = 2;
-                ISPCmdSend(EraseCommandCode());
+                EraseCmdSend();
                 return;
             }
             erasePagesInFlight = 0;

@@ -59,7 +59,6 @@ int ModeOfCommand(int code) {
         case 0x31:
             return 7;
         case 0x43:
-        case 0x44:
             return 8;
         case 0x63:
             return 9;
@@ -224,6 +223,16 @@ int ISPCmdSend(int code) {
     char frame[2];
     SendIspFrame(comport, frame,
                  CopyFrame(frame, isp::commandFrame(static_cast<isp::Command>(code))));
+    return 1;
+}
+
+int EraseCmdSend(void) {
+    if (EraseCommandCode() == 0x43) {
+        return ISPCmdSend(0x43);
+    }
+    ISP_mode = ModeOfCommand(0x43);
+    char frame[2];
+    SendIspFrame(comport, frame, CopyFrame(frame, isp::commandFrame(isp::Command::kExtendedErase)));
     return 1;
 }
 

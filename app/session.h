@@ -104,6 +104,8 @@ int TargetUsesF1Layout(void);
 int TargetUnknown(void);
 // Erase (0x43) or Extended Erase (0x44), as the part's bootloader offers.
 int EraseCommandCode(void);
+// ISPCmdSend of that erase command: both await their reply in one mode.
+int EraseCmdSend(void);
 // Bytes each data block is padded to: a whole number of flash write units.
 int WriteUnitBytes(void);
 // Bytes a loaded image may hold: 128 KiB, or the identified part's flash.

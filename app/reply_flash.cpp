@@ -32,7 +32,7 @@ void ProgrammingFailed(const char* text) {
 }
 
 // The most pages one Erase (0x43) frame may list: a count byte of 0xFF
-// would read as the global erase.
+// would read as the global erase. Longer ranges go in several frames.
 constexpr int kMaxErasePagesPerFrame = 255;
 // Pages of the page-list frame in flight; the rest of the range follows.
 int erasePagesInFlight = 0;
@@ -56,7 +56,7 @@ void SendMassErase(int port) {
     const int units = FlashLastPage() + 1;
     if (EraseCommandCode() == 0x44) {
         SendFrame(port, isp::extendedEraseCodeFrame(isp::ExtendedEraseCode::kMassErase),
-                  EraseWork(0, units));
+                  EraseSeconds(EraseWork(0, units)));
         return;
     }
     const char frame[2] = {static_cast<char>(0xFF), 0x00};
@@ -65,13 +65,14 @@ void SendMassErase(int port) {
 
 void SendPageErase(int port) {
     if (EraseCommandCode() == 0x44) {
+        erasePagesInFlight =
+            std::min(sub_erase_page_number, static_cast<int>(isp::kMaxExtendedErasePages));
         std::vector<std::uint16_t> pages;
-        for (int i = 0; i < sub_erase_page_number; i++) {
+        for (int i = 0; i < erasePagesInFlight; i++) {
             pages.push_back(static_cast<std::uint16_t>(sub_erase_base_page + i));
         }
-        erasePagesInFlight = sub_erase_page_number;
-        SendFrame(port, isp::extendedErasePageListFrame(pages).value_or(isp::Bytes{}),
-                  EraseWork(sub_erase_base_page, sub_erase_page_number));
+        SendFrame(port, *isp::extendedErasePageListFrame(pages),
+                  EraseSeconds(EraseWork(sub_erase_base_page, erasePagesInFlight)));
         return;
     }
     erasePagesInFlight = std::min(sub_erase_page_number, kMaxErasePagesPerFrame);

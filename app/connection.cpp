@@ -75,6 +75,7 @@ void ClearIdentification() {
     SetCtrlVal(opsTabPanel, TABOPS_FLASHSIZE, "");
     SetCtrlVal(opsTabPanel, TABOPS_RAMSIZE, "");
     SetCtrlVal(opsTabPanel, TABOPS_UID, "");
+    SetCtrlVal(opsTabPanel, TABOPS_DEVICE, "");
 }
 
 // The reply engine gathers a reply that arrives in pieces, so a read may end

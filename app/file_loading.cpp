@@ -22,6 +22,7 @@
 #include "session.h"
 
 unsigned char* f_temp = nullptr;
+long imageBufferBytes = IMAGE_SIZE;
 int binLength = 0;
 int HEXFileHandle = -1;
 
@@ -80,7 +81,9 @@ void PopupWithPath(const char* before, const char* path, const char* after) {
 bool ReplaceImage() {
     ReleaseProgramImage();
     imageBaseAddress = FLASH_BASE_ADDR;
-    f_temp = static_cast<unsigned char*>(std::calloc(IMAGE_SIZE, 1));
+    imageBufferBytes = ImageCapacity();
+    f_temp =
+        static_cast<unsigned char*>(std::calloc(static_cast<std::size_t>(imageBufferBytes), 1));
     if (f_temp == nullptr) {
         binLength = 0;
         sub_write_byte_number = 0;
@@ -98,8 +101,15 @@ bool ReadRawFile(const char* path, int* length) {
         ReportLoadFailure("文件读取失败！！！");
         return false;
     }
-    if (size > IMAGE_SIZE) {
-        ReportLoadFailure("文件大小超过128KB（131072字节），无法加载！！！");
+    if (size > imageBufferBytes) {
+        if (imageBufferBytes == IMAGE_SIZE) {
+            ReportLoadFailure("文件大小超过128KB（131072字节），无法加载！！！");
+        } else {
+            char text[MESSAGE_SIZE];
+            std::snprintf(text, sizeof text, "文件大小超过芯片FLASH容量（%ld字节），无法加载！！！",
+                          imageBufferBytes);
+            ReportLoadFailure(text);
+        }
         return false;
     }
     const int read =
@@ -115,9 +125,9 @@ bool ReadRawFile(const char* path, int* length) {
 // Where a HEX file may place data: the identified chip's flash, else the
 // first 128 KiB; never more than the image holds.
 isp::FlashLimits ImageLimits() {
-    constexpr std::uint32_t kImageBytes = IMAGE_SIZE;
+    const auto imageBytes = static_cast<std::uint32_t>(imageBufferBytes);
     const std::uint32_t flash = STM32_info.flash_size_kb * 1024u;
-    const std::uint32_t size = flash > 0 && flash < kImageBytes ? flash : kImageBytes;
+    const std::uint32_t size = flash > 0 && flash < imageBytes ? flash : imageBytes;
     return isp::FlashLimits{FLASH_BASE_ADDR, size};
 }
 

@@ -25,6 +25,24 @@ bool TargetReady() {
     return true;
 }
 
+// Erasing, programming and reading need the part's flash layout, which the
+// table gives only for the product IDs it knows.
+bool GeometryKnown() {
+    if (TargetUnknown()) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "未知芯片（产品ID 0x%03X），没有它的FLASH布局，无法执行此操作！！！",
+                      STM32_info.product_number);
+        MessagePopup(kWarning, text);
+        return false;
+    }
+    return true;
+}
+
+bool TargetReadyWithGeometry() {
+    return TargetReady() && GeometryKnown();
+}
+
 // The page range of page_erase and page_read, checked in the operator's order.
 bool ReadPageRange(int* start, int* end) {
     unsigned int first = 0;
@@ -33,6 +51,9 @@ bool ReadPageRange(int* start, int* end) {
     GetCtrlVal(opsTabPanel, TABOPS_ENDPAGE, &last);
     if (first > last) {
         MessagePopup(kWarning, "起始页大于终止页，请重新选择终止页码~~~~~");
+        return false;
+    }
+    if (!GeometryKnown()) {
         return false;
     }
     const auto lastPage = static_cast<unsigned int>(FlashLastPage());
@@ -129,7 +150,7 @@ int chip_erase(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
                             "放弃擦除(__N)", "", nullptr, 0, 0, 2, 1, 0) != 1) {
         return 0;
     }
-    if (!TargetReady()) {
+    if (!TargetReadyWithGeometry()) {
         return 0;
     }
     ResetReplyAssembly();
@@ -138,7 +159,7 @@ int chip_erase(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
     // An erase started by the operator only erases.
     sub_erase_finish_mode = 0;
     sub_erase_page_number = 0;
-    ISPCmdSend(0x43);
+    EraseCmdSend();
     sub_erase_mode = 1;
     return 0;
 }
@@ -160,13 +181,13 @@ int page_erase(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
     LogLineNoScroll("开始分页擦除FLASH信息...");
     SetStatus("分页擦除FLASH信息中...");
     sub_erase_mode = 2;
-    ISPCmdSend(0x43);
+    EraseCmdSend();
     return 0;
 }
 
 int FlashWrite(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
                int /*eventData1*/, int /*eventData2*/) {
-    if (event != EVENT_COMMIT || !TargetReady()) {
+    if (event != EVENT_COMMIT || !TargetReadyWithGeometry()) {
         return 0;
     }
     // The image stays loaded after a run: the next board is programmed from it.
@@ -185,7 +206,7 @@ int FlashWrite(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
     sub_write_base_addr = imageBaseAddress;
     sub_write_byte_number = binLength;
     sub_write_byte_iterator = 0;
-    ISPCmdSend(0x43);
+    EraseCmdSend();
     sub_erase_mode = 1;
     sub_erase_finish_mode = 1;
     ResetProgress(binLength);
@@ -208,7 +229,7 @@ int flashExcute(int /*panel*/, int /*control*/, int event, void* /*callbackData*
 
 int chip_read(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, int /*eventData1*/,
               int /*eventData2*/) {
-    if (event != EVENT_COMMIT || !TargetReady()) {
+    if (event != EVENT_COMMIT || !TargetReadyWithGeometry()) {
         return 0;
     }
     ReadAndShow(FLASH_BASE_ADDR, WholeFlashLength(), "开始读取整片FLASH信息...",
@@ -226,16 +247,15 @@ int page_read(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
     if (!ReadPageRange(&start, &end)) {
         return 0;
     }
-    const int pageSize = FlashPageSize();
-    ReadAndShow(FLASH_BASE_ADDR + start * pageSize,
-                static_cast<std::uint32_t>((end - start + 1) * pageSize),
+    ReadAndShow(static_cast<int>(FLASH_BASE_ADDR + EraseUnitOffset(start)),
+                static_cast<std::uint32_t>(EraseUnitsBytes(start, end - start + 1)),
                 "开始分页读取FLASH信息...", "分页读取FLASH信息中...");
     return 0;
 }
 
 int check_blank(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
                 int /*eventData1*/, int /*eventData2*/) {
-    if (event != EVENT_COMMIT || !TargetReady()) {
+    if (event != EVENT_COMMIT || !TargetReadyWithGeometry()) {
         return 0;
     }
     const std::uint32_t length = WholeFlashLength();

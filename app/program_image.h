@@ -3,8 +3,10 @@
 
 enum { IMAGE_SIZE = 131072 };
 
-// IMAGE_SIZE bytes once a file has been loaded; null before.
+// imageBufferBytes once a file has been loaded; null before.
 extern unsigned char* f_temp;
+// Size of f_temp: IMAGE_SIZE, or the identified part's flash when larger.
+extern long imageBufferBytes;
 extern int binLength;
 // Flash address of f_temp[0], where programming starts: the lowest address a
 // HEX file gives data for, the flash base for a raw binary.

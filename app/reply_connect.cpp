@@ -1,10 +1,12 @@
 // Replies of connect and identify (synchronisation, Get Version, Get ID) and
 // of Read Memory, which carries the identification block and every flash read.
+#include <algorithm>
 #include <cstdio>
 
 #include "ChipLoad.h"
 #include "TideComm.h"
 #include "asynctimer.h"
+#include "device_table.h"
 #include "operator_messages.h"
 #include "panel_handles.h"
 #include "read_exchange.h"
@@ -74,26 +76,81 @@ void ShowDecimal(int control, unsigned int value) {
     SetCtrlVal(opsTabPanel, control, text);
 }
 
-// d: the 22 bytes of the identification block.
-void ParseIdentification(const unsigned char* d) {
-    STM32_info.flash_size_kb = static_cast<unsigned short>(d[0] + 256 * d[1]);
+constexpr int kFlashSizeWordLen = 2;
+constexpr int kUidLen = 12;
+// sub_read_finish_mode of the identification reads.
+enum { kReadF1Block = 1, kReadFlashSizeWord = 2, kReadUid = 3 };
+
+void ShowSizes() {
     ShowDecimal(TABOPS_FLASHSIZE, STM32_info.flash_size_kb);
-    STM32_info.ram_size_kb = static_cast<unsigned short>(d[2] + 256 * d[3]);
     ShowDecimal(TABOPS_RAMSIZE, STM32_info.ram_size_kb);
     LogLineNoScroll("获取FLASH和RAM容量...");
     SetStatus("成功获取FLASH和RAM容量！！！");
+}
 
-    char uid[2 * 12 + 1];
-    for (int i = 0; i < 12; i++) {
-        TideComm_IntToHex(&d[8 + i], uid + 2 * i, 2);
+// Shows the 12 UID bytes and ends the identification.
+void ShowUidAndFinish(const unsigned char* uidBytes) {
+    char uid[2 * kUidLen + 1];
+    for (int i = 0; i < kUidLen; i++) {
+        TideComm_IntToHex(&uidBytes[i], uid + 2 * i, 2);
     }
     SetCtrlVal(opsTabPanel, TABOPS_UID, uid);
     LogLine("获取芯片UID...");
     SetStatus("成功获取芯片全球唯一标识码！！！");
 
     SetCtrlVal(opsTabPanel, TABOPS_CHIP, ChipClass(STM32_info.flash_size_kb));
+    if (!TargetUsesF1Layout()) {
+        // Sector and page numbers of the part, not the F1's one-byte pages.
+        const int last = std::max(FlashLastPage(), 0);
+        SetCtrlAttribute(opsTabPanel, TABOPS_STARTPAGE, ATTR_MAX_VALUE, last);
+        SetCtrlAttribute(opsTabPanel, TABOPS_ENDPAGE, ATTR_MAX_VALUE, last);
+    }
     ISP_mode = 0;
     EnableConnectButton();
+}
+
+// d: the 22 bytes of the identification block.
+void ParseIdentification(const unsigned char* d) {
+    STM32_info.flash_size_kb = static_cast<unsigned short>(d[0] + 256 * d[1]);
+    STM32_info.ram_size_kb = static_cast<unsigned short>(d[2] + 256 * d[3]);
+    ShowSizes();
+    ShowUidAndFinish(d + 8);
+}
+
+void StartIdentificationRead(std::uint32_t address, int length, int finishMode) {
+    sub_read_base_addr = static_cast<int>(address);
+    sub_read_byte_number = length;
+    sub_read_finish_mode = finishMode;
+    sub_read_mode = 1;
+    ISPCmdSend(0x11);
+}
+
+// d: the flash-size word of a part that is no F1. A word beyond the table's
+// largest part of the ID (an erased or unprogrammed word) is taken as that.
+void ParseFlashSizeWord(const isp::DeviceInfo& device, const unsigned char* d) {
+    const unsigned int maxKb = device.flashSizeMax / 1024;
+    unsigned int kb = d[0] + 256u * d[1];
+    if (kb == 0 || kb > maxKb) {
+        kb = maxKb;
+    }
+    STM32_info.flash_size_kb = static_cast<unsigned short>(kb);
+    STM32_info.ram_size_kb = static_cast<unsigned short>(device.ramSize / 1024);
+    ShowSizes();
+    StartIdentificationRead(device.uidAddr, kUidLen, kReadUid);
+}
+
+// Name, family and product ID for the window and the log.
+void ShowDeviceName(const isp::DeviceInfo* device) {
+    char text[160];
+    if (device != nullptr) {
+        std::snprintf(text, sizeof text, "%s (%s)", device->name.c_str(), device->family.c_str());
+    } else {
+        std::snprintf(text, sizeof text, "未知芯片 (产品ID 0x%03X)", STM32_info.product_number);
+    }
+    SetCtrlVal(opsTabPanel, TABOPS_DEVICE, text);
+    char line[192];
+    std::snprintf(line, sizeof line, "芯片型号：%s", text);
+    LogLine(line);
 }
 
 void ReadBlockArrived(const unsigned char* reply, int length) {
@@ -109,8 +166,17 @@ void ReadBlockArrived(const unsigned char* reply, int length) {
         ReadEnded();
         return;
     }
-    if (sub_read_finish_mode == 1 && block == ID_BLOCK_LEN) {
+    if (sub_read_finish_mode == kReadF1Block && block == ID_BLOCK_LEN) {
         ParseIdentification(reply + 1);
+        return;
+    }
+    if (sub_read_finish_mode == kReadFlashSizeWord && block == kFlashSizeWordLen &&
+        TargetDevice() != nullptr) {
+        ParseFlashSizeWord(*TargetDevice(), reply + 1);
+        return;
+    }
+    if (sub_read_finish_mode == kReadUid && block == kUidLen) {
+        ShowUidAndFinish(reply + 1);
         return;
     }
     // Raised before the bytes are stored, which wakes the blank-check worker.
@@ -164,11 +230,11 @@ void HandleSyncReply(int /*port*/, const unsigned char* reply, int /*length*/) {
         switch (sub_handshake_mode) {
             case 1:
                 sub_erase_mode = 1;
-                ISPCmdSend(0x43);
+                EraseCmdSend();
                 break;
             case 2:
                 sub_erase_mode = 2;
-                ISPCmdSend(0x43);
+                EraseCmdSend();
                 break;
             case 5:
                 if (sub_read_byte_number.load() <= 0) {
@@ -235,11 +301,26 @@ void HandleGetIdReply(int /*port*/, const unsigned char* reply, int length) {
     LogLine("获取Product ID...");
     SetStatus("成功获取Product ID！！！");
     SetCtrlVal(opsTabPanel, TABOPS_PID, STM32_info.product_id);
-    sub_read_base_addr = ID_BLOCK_ADDR;
-    sub_read_byte_number = ID_BLOCK_LEN;
-    sub_read_finish_mode = 1;
-    sub_read_mode = 1;
-    ISPCmdSend(0x11);
+    if (idBytes == 2) {
+        STM32_info.product_number = static_cast<unsigned short>(reply[2] << 8 | reply[3]);
+    }
+    const isp::DeviceInfo* device = TargetDevice();
+    if (STM32_info.product_number != 0) {
+        ShowDeviceName(device);
+    }
+    if (TargetUsesF1Layout()) {
+        StartIdentificationRead(ID_BLOCK_ADDR, ID_BLOCK_LEN, kReadF1Block);
+        return;
+    }
+    if (device == nullptr) {
+        // Nothing known to read: the operations that need the geometry say so.
+        SetStatus("未知芯片，无法获取FLASH容量！！！");
+        SetCtrlVal(opsTabPanel, TABOPS_CHIP, 1);
+        ISP_mode = 0;
+        EnableConnectButton();
+        return;
+    }
+    StartIdentificationRead(device->flashSizeAddr, kFlashSizeWordLen, kReadFlashSizeWord);
 }
 
 void HandleReadMemoryReply(int port, const unsigned char* reply, int length) {

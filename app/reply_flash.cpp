@@ -1,8 +1,11 @@
 // Replies of Erase, Write Memory and Go.
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "ChipLoad.h"
 #include "TideComm.h"
+#include "frames.h"
 #include "operator_messages.h"
 #include "panel_handles.h"
 #include "program_image.h"
@@ -29,23 +32,74 @@ void ProgrammingFailed(const char* text) {
     MessagePopup(kWarningTitle, text);
 }
 
+// The most pages one Erase (0x43) frame may list: a count byte of 0xFF
+// would read as the global erase. Longer ranges go in several frames.
+constexpr int kMaxErasePagesPerFrame = 255;
+// Pages of the page-list frame in flight; the rest of the range follows.
+int erasePagesInFlight = 0;
+
+void SendFrame(int port, const isp::Bytes& frame, double workSeconds) {
+    SendIspFrame(port, reinterpret_cast<const char*>(frame.data()), static_cast<int>(frame.size()),
+                 workSeconds);
+}
+
+// An erase's work in page-erase times: a page of the F1, else a KiB of flash
+// (sectors of 128 KiB take seconds).
+int EraseWork(int firstUnit, int count) {
+    if (TargetUsesF1Layout()) {
+        return count;
+    }
+    return static_cast<int>(std::max(EraseUnitsBytes(firstUnit, count) / 1024, 1L));
+}
+
+void SendMassErase(int port) {
+    erasePagesInFlight = 0;
+    const int units = FlashLastPage() + 1;
+    if (EraseCommandCode() == 0x44) {
+        SendFrame(port, isp::extendedEraseCodeFrame(isp::ExtendedEraseCode::kMassErase),
+                  EraseSeconds(EraseWork(0, units)));
+        return;
+    }
+    const char frame[2] = {static_cast<char>(0xFF), 0x00};
+    SendIspFrame(port, frame, 2, EraseSeconds(units));
+}
+
+void SendPageErase(int port) {
+    if (EraseCommandCode() == 0x44) {
+        erasePagesInFlight =
+            std::min(sub_erase_page_number, static_cast<int>(isp::kMaxExtendedErasePages));
+        std::vector<std::uint16_t> pages;
+        for (int i = 0; i < erasePagesInFlight; i++) {
+            pages.push_back(static_cast<std::uint16_t>(sub_erase_base_page + i));
+        }
+        SendFrame(port, *isp::extendedErasePageListFrame(pages),
+                  EraseSeconds(EraseWork(sub_erase_base_page, erasePagesInFlight)));
+        return;
+    }
+    erasePagesInFlight = std::min(sub_erase_page_number, kMaxErasePagesPerFrame);
+    char frame[ISP_MAX_BLOCK + 2];
+    SendIspFrame(port, frame, BuildPageListFrame(frame, sub_erase_base_page, erasePagesInFlight),
+                 EraseSeconds(erasePagesInFlight));
+}
+
 // Image bytes of the data block in flight. The write position moves on only
 // once the block is acknowledged, so it names the block that may be lost.
 int writeBlockInFlight = 0;
 
 // Sends the next block of the image. The bootloader acknowledges a block
-// whose length is not a multiple of 4 but leaves its last partial word
+// that is not a whole number of write units but leaves its last partial unit
 // unprogrammed, so the last block is padded with erased bytes; the counts
 // stay those of the image.
 void SendNextBlock(int port) {
     const int count = sub_write_byte_number > ISP_MAX_BLOCK ? ISP_MAX_BLOCK : sub_write_byte_number;
     // Never past the image, whatever the counts say.
     if (f_temp == nullptr || sub_write_byte_iterator < 0 ||
-        sub_write_byte_iterator + count > binLength || binLength > IMAGE_SIZE) {
+        sub_write_byte_iterator + count > binLength || binLength > imageBufferBytes) {
         ProgrammingFailed(kWriteFailedText);
         return;
     }
-    const int padded = (count + 3) & ~3;
+    const int unit = WriteUnitBytes();
+    const int padded = (count + unit - 1) / unit * unit;
     unsigned char block[ISP_MAX_BLOCK];
     std::memset(block, 0xFF, sizeof block);
     std::memcpy(block, f_temp + sub_write_byte_iterator, static_cast<std::size_t>(count));
@@ -87,15 +141,10 @@ void HandleEraseReply(int port, const unsigned char* reply, int /*length*/) {
         case 2:
             if (ack) {
                 if (sub_erase_mode == 1) {
-                    const char frame[2] = {static_cast<char>(0xFF), 0x00};
-                    SendIspFrame(port, frame, 2, EraseSeconds(FlashLastPage() + 1));
+                    SendMassErase(port);
                     fail_count = 0;
                 } else {
-                    char frame[ISP_MAX_BLOCK + 2];
-                    SendIspFrame(
-                        port, frame,
-                        BuildPageListFrame(frame, sub_erase_base_page, sub_erase_page_number),
-                        EraseSeconds(sub_erase_page_number));
+                    SendPageErase(port);
                 }
                 ISP_mode = 8;
                 sub_erase_mode = 3;
@@ -112,6 +161,16 @@ void HandleEraseReply(int port, const unsigned char* reply, int /*length*/) {
             }
             return;
         case 3:
+            if (ack && sub_erase_page_number > erasePagesInFlight && erasePagesInFlight > 0) {
+                // The rest of a range longer than one frame may list.
+                sub_erase_base_page += erasePagesInFlight;
+                sub_erase_page_number -= erasePagesInFlight;
+                erasePagesInFlight = 0;
+                sub_erase_mode = 2;
+                EraseCmdSend();
+                return;
+            }
+            erasePagesInFlight = 0;
             if (ack) {
                 LogLineNoScroll("FLASH擦除完毕.");
                 SetStatus("FLASH擦除成功！！！");

@@ -61,7 +61,7 @@ Expiry ExpiryOfMode() {
             return {0x02, -1, kConnectFailedText};
         case 5:
             return {0x11, static_cast<unsigned int>(sub_read_base_addr),
-                    sub_read_finish_mode == 1 ? kConnectFailedText : kReadFailedText};
+                    sub_read_finish_mode != 0 ? kConnectFailedText : kReadFailedText};
         case 6:
             return {0x21, FLASH_BASE_ADDR, kGoFailedText};
         case 7:
@@ -70,12 +70,10 @@ Expiry ExpiryOfMode() {
         case 8:
             // A page erase names its first page; a whole-chip erase has no address.
             if (sub_erase_page_number > 0) {
-                return {
-                    0x43,
-                    FLASH_BASE_ADDR + static_cast<long long>(sub_erase_base_page) * FlashPageSize(),
-                    kEraseFailedText};
+                return {EraseCommandCode(), FLASH_BASE_ADDR + EraseUnitOffset(sub_erase_base_page),
+                        kEraseFailedText};
             }
-            return {0x43, -1, kEraseFailedText};
+            return {EraseCommandCode(), -1, kEraseFailedText};
         default:
             return {0, -1, nullptr};
     }

@@ -1,13 +1,16 @@
 #include "session.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <vector>
 
 #include <windows.h>
 #include "ChipLoad.h"
 #include "TideComm.h"
 #include "asynctimer.h"
+#include "device_table.h"
 #include "frames.h"
 #include "operator_messages.h"
 #include "panel_handles.h"
@@ -92,6 +95,23 @@ bool ConnectTimerRunning() {
 
 // The most pages a one-byte page number can name.
 constexpr int kMaxPages = 256;
+// What the window has always held and addressed before an identification.
+constexpr long kF1ImageBytes = 131072;
+
+// Erase units of the identified part (not an F1), cached per part and size.
+const std::vector<std::uint32_t>& TargetUnits() {
+    static const isp::DeviceInfo* cachedDevice = nullptr;
+    static unsigned short cachedKb = 0;
+    static std::vector<std::uint32_t> units;
+    const isp::DeviceInfo* device = TargetDevice();
+    if (device != cachedDevice || STM32_info.flash_size_kb != cachedKb) {
+        cachedDevice = device;
+        cachedKb = STM32_info.flash_size_kb;
+        units = device ? isp::eraseUnitsFor(*device, static_cast<std::uint32_t>(FlashBytes()))
+                       : std::vector<std::uint32_t>{};
+    }
+    return units;
+}
 
 }  // namespace
 
@@ -122,7 +142,62 @@ int IspExchangeInFlight(void) {
 }
 
 int FlashPageSize(void) {
+    if (!TargetUsesF1Layout()) {
+        const auto& units = TargetUnits();
+        return units.empty() ? 0 : static_cast<int>(units.front());
+    }
     return STM32_info.flash_size_kb <= 128 ? 1024 : 2048;
+}
+
+const isp::DeviceInfo* TargetDevice(void) {
+    if (STM32_info.product_number == 0) {
+        return nullptr;
+    }
+    return isp::DeviceTable::builtin().find(STM32_info.product_number);
+}
+
+int TargetUsesF1Layout(void) {
+    if (STM32_info.product_number == 0) {
+        return 1;
+    }
+    const isp::DeviceInfo* device = TargetDevice();
+    return device != nullptr && device->family == "F1";
+}
+
+int TargetUnknown(void) {
+    return STM32_info.product_number != 0 && TargetDevice() == nullptr;
+}
+
+int EraseCommandCode(void) {
+    const isp::DeviceInfo* device = TargetDevice();
+    return device != nullptr && device->erase == isp::EraseCommand::kExtendedErase ? 0x44 : 0x43;
+}
+
+int WriteUnitBytes(void) {
+    const isp::DeviceInfo* device = TargetDevice();
+    // Whole words at least: the bootloader leaves a partial word unprogrammed.
+    const int unit = device != nullptr ? static_cast<int>(device->writeUnit) : 4;
+    return std::max(unit, 4);
+}
+
+long ImageCapacity(void) {
+    return std::max(kF1ImageBytes, FlashBytes());
+}
+
+long EraseUnitOffset(int unit) {
+    if (TargetUsesF1Layout()) {
+        return static_cast<long>(unit) * FlashPageSize();
+    }
+    const auto& units = TargetUnits();
+    long offset = 0;
+    for (int i = 0; i < unit && i < static_cast<int>(units.size()); i++) {
+        offset += units[static_cast<std::size_t>(i)];
+    }
+    return offset;
+}
+
+long EraseUnitsBytes(int firstUnit, int count) {
+    return EraseUnitOffset(firstUnit + count) - EraseUnitOffset(firstUnit);
 }
 
 long FlashBytes(void) {
@@ -130,6 +205,9 @@ long FlashBytes(void) {
 }
 
 int FlashLastPage(void) {
+    if (!TargetUsesF1Layout()) {
+        return static_cast<int>(TargetUnits().size()) - 1;
+    }
     if (STM32_info.flash_size_kb == 0) {
         return 127;
     }
@@ -145,6 +223,16 @@ int ISPCmdSend(int code) {
     char frame[2];
     SendIspFrame(comport, frame,
                  CopyFrame(frame, isp::commandFrame(static_cast<isp::Command>(code))));
+    return 1;
+}
+
+int EraseCmdSend(void) {
+    if (EraseCommandCode() == 0x43) {
+        return ISPCmdSend(0x43);
+    }
+    ISP_mode = ModeOfCommand(0x43);
+    char frame[2];
+    SendIspFrame(comport, frame, CopyFrame(frame, isp::commandFrame(isp::Command::kExtendedErase)));
     return 1;
 }
 

@@ -4,6 +4,10 @@
 
 #include <atomic>
 
+namespace isp {
+struct DeviceInfo;
+}
+
 // ISP_mode: the command whose reply is awaited (0 = idle, replies only echoed).
 extern int ISP_mode;
 // What the next synchronisation ACK starts: 1 chip erase, 2 page erase, 5 read, else Get Version.
@@ -36,6 +40,8 @@ typedef struct {
     char reserved_text[128];
     unsigned short flash_size_kb;
     unsigned short ram_size_kb;
+    // Product ID number from Get ID; 0 before the identification.
+    unsigned short product_number;
 } STM32_INFO;
 
 extern STM32_INFO STM32_info;
@@ -82,6 +88,28 @@ int FlashPageSize(void);
 int FlashLastPage(void);
 // 0 before the identification.
 long FlashBytes(void);
+// Flash offset of erase unit `unit` (a page, or a sector on sector families)
+// and the bytes of `count` units from it.
+long EraseUnitOffset(int unit);
+long EraseUnitsBytes(int firstUnit, int count);
+
+// The table's row of the identified part; null before the identification
+// and for a product ID the table does not know.
+const isp::DeviceInfo* TargetDevice(void);
+// The part keeps the F1's identification block, pages and Erase command
+// (also before the identification, as the window always assumed).
+int TargetUsesF1Layout(void);
+// Connected to a part whose product ID the table does not know: there is no
+// geometry to work with.
+int TargetUnknown(void);
+// Erase (0x43) or Extended Erase (0x44), as the part's bootloader offers.
+int EraseCommandCode(void);
+// ISPCmdSend of that erase command: both await their reply in one mode.
+int EraseCmdSend(void);
+// Bytes each data block is padded to: a whole number of flash write units.
+int WriteUnitBytes(void);
+// Bytes a loaded image may hold: 128 KiB, or the identified part's flash.
+long ImageCapacity(void);
 
 // Every session variable and STM32_info back to its initial value.
 void ResetSessionState(void);

@@ -88,6 +88,7 @@
 #define TABOPS_PAGEREAD 37    // command button, callback page_read
 #define TABOPS_CHECKBLANK 38  // command button, callback check_blank
 #define TABOPS_CLEARLOG 39    // command button, callback flash_op_clear
+#define TABOPS_DEVICE 40      // string: the identified part's name
 
 // Callbacks the panel file names; register each with RTE_RegisterCallback
 // before LoadPanel.

@@ -28,11 +28,15 @@ inline std::string transportName(Transport transport) {
     return transport == Transport::kPty ? "pty" : "rfc2217";
 }
 
-// A simulated chip answering at once: by default an F103C8 (64 KiB, 1 KiB
-// pages).
+// A simulated chip answering at once: the configured part (by default an
+// F103C8, 64 KiB in 1 KiB pages), or the one named.
 class SimBoard {
   public:
-    explicit SimBoard(Transport transport, stm32sim::TargetConfig config = {}) {
+    explicit SimBoard(Transport transport, stm32sim::TargetConfig config = {},
+                      std::string_view product = {}) {
+        if (!product.empty()) {
+            config.product = *stm32sim::find_product(product);
+        }
         if (transport == Transport::kPty) {
             // As chipload-sim --pty: no modem lines, BOOT0 strapped high.
             config.start = stm32sim::StartMode::bootloader;

@@ -1,10 +1,13 @@
 // Every subcommand against a simulated board, over a pseudo-terminal and
 // over RFC 2217, checked by what lands in the chip's flash, in files and on
 // the two output streams.
+#include <algorithm>
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <variant>
 
 #include "cli_harness.h"
+#include "device_table.h"
 #include "image_file.h"
 
 namespace cli_test {
@@ -156,6 +159,109 @@ TEST_P(Subcommands, EraseBlankCheckAndGo) {
 INSTANTIATE_TEST_SUITE_P(Transports, Subcommands,
                          ::testing::Values(Transport::kPty, Transport::kRfc2217),
                          [](const auto& param) { return transportName(param.param); });
+
+struct FamilyCase {
+    const char* part;
+    Transport transport;
+};
+
+class EveryFamily : public ::testing::TestWithParam<FamilyCase> {
+  protected:
+    CliRun run(std::vector<std::string> args) {
+        args.insert(args.end(), {"--port", board.port(), "--retries", "1"});
+        return runCli(args);
+    }
+
+    SimBoard board{GetParam().transport, {}, GetParam().part};
+    TempDir files;
+};
+
+// Start offsets of the part's erase units, as the simulator lays them out.
+std::vector<std::uint32_t> UnitStarts(const stm32sim::Product& product) {
+    std::vector<std::uint32_t> starts{0};
+    if (product.uniform_pages()) {
+        for (std::uint32_t i = 1; i <= product.page_count(); i++) {
+            starts.push_back(i * product.page_bytes);
+        }
+        return starts;
+    }
+    for (std::uint32_t bank = 0; bank < product.banks; bank++) {
+        for (const auto& run : product.sectors) {
+            for (std::uint32_t i = 0; i < run.count; i++) {
+                starts.push_back(starts.back() + run.bytes);
+            }
+        }
+    }
+    return starts;
+}
+
+TEST_P(EveryFamily, InfoEraseFlashReadBlankCheckAndGo) {
+    const stm32sim::Product product = board.chip().product();
+    const std::uint32_t flashBytes = product.flash_bytes;
+    const auto original = pattern(flashBytes, 7);
+    board.chip().load_flash(kFlash, original);
+
+    const auto info = run({"info", "--json", "--quiet"});
+    ASSERT_EQ(0, info.code) << info.err;
+    const auto object = nlohmann::json::parse(info.out);
+    char pid[8];
+    std::snprintf(pid, sizeof pid, "0x%03X", product.pid);
+    EXPECT_EQ(pid, object["product_id"]);
+    EXPECT_EQ(flashBytes, object["flash_size"]);
+    // RAM is not readable from the chip: the table gives the largest part of
+    // the ID (the F205RB has 64 of the F2's 128 KiB).
+    const isp::DeviceInfo* row = isp::DeviceTable::builtin().find(product.pid);
+    ASSERT_NE(nullptr, row);
+    EXPECT_EQ(row->ramSize, object["ram_size"]);
+
+    const auto units = UnitStarts(product);
+    ASSERT_GT(units.size(), 4u);
+    const auto erased = run({"erase", "--pages", "1-2"});
+    ASSERT_EQ(0, erased.code) << erased.err;
+    EXPECT_EQ(std::vector<std::uint8_t>(units[3] - units[1], 0xFF),
+              board.flash(units[1], units[3] - units[1]));
+    EXPECT_EQ(pattern(units[1], 7), board.flash(0, units[1]));
+    EXPECT_EQ(std::vector<std::uint8_t>(original.begin() + units[3], original.begin() + units[4]),
+              board.flash(units[3], units[4] - units[3]));
+
+    const auto all = run({"erase", "--all"});
+    ASSERT_EQ(0, all.code) << all.err;
+    EXPECT_EQ(std::vector<std::uint8_t>(flashBytes, 0xFF), board.flash(0, flashBytes));
+    const auto blank = run({"blank-check"});
+    EXPECT_EQ(0, blank.code) << blank.err;
+
+    const std::uint32_t imageBytes = std::min<std::uint32_t>(flashBytes, 64 * 1024);
+    const auto image = pattern(imageBytes, 9);
+    const auto path = files.write("image.bin", std::string(image.begin(), image.end()));
+    const auto flashed = run({"flash", path});
+    ASSERT_EQ(0, flashed.code) << flashed.err;
+    EXPECT_TRUE(contains(flashed.out, "verified")) << flashed.out;
+    EXPECT_EQ(image, board.flash(0, imageBytes));
+
+    const auto read = run({"read", files.file("back.bin"), "--length", std::to_string(imageBytes)});
+    ASSERT_EQ(0, read.code) << read.err;
+    EXPECT_EQ(std::string(image.begin(), image.end()), readFile(files.file("back.bin")));
+
+    const auto go = run({"go", "0x08000000"});
+    EXPECT_EQ(0, go.code) << go.err;
+    EXPECT_EQ(stm32sim::Mode::application, board.chip().mode());
+}
+
+std::vector<FamilyCase> EveryFamilyOnBothTransports() {
+    std::vector<FamilyCase> cases;
+    for (const char* part : {"f030r8", "f103c8", "f205rb", "f303re", "f407vg", "f746zg", "g071rb",
+                             "g474re", "h743zi", "l053r8", "l152re", "l476rg", "wb55rg"}) {
+        cases.push_back({part, Transport::kPty});
+        cases.push_back({part, Transport::kRfc2217});
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Parts, EveryFamily, ::testing::ValuesIn(EveryFamilyOnBothTransports()),
+                         [](const auto& testCase) {
+                             return std::string(testCase.param.part) + "_" +
+                                    transportName(testCase.param.transport);
+                         });
 
 }  // namespace
 }  // namespace cli_test

@@ -127,6 +127,7 @@ TEST_F(Panel, EveryControlTheProgramDrivesHasItsIdAndKind) {
         {&ops, "TABOPS_PID", TABOPS_PID, 4, ControlKind::String},
         {&ops, "TABOPS_UID", TABOPS_UID, 5, ControlKind::String},
         {&ops, "TABOPS_VERSION", TABOPS_VERSION, 6, ControlKind::String},
+        {&ops, "TABOPS_DEVICE", TABOPS_DEVICE, 40, ControlKind::String},
         {&ops, "TABOPS_STARTPAGE", TABOPS_STARTPAGE, 18, ControlKind::Numeric},
         {&ops, "TABOPS_ENDPAGE", TABOPS_ENDPAGE, 19, ControlKind::Numeric},
         {&ops, "TABOPS_LOG", TABOPS_LOG, 28, ControlKind::TextBox},

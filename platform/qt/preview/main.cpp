@@ -74,6 +74,7 @@ void FillDemo() {
     }
     SetText("TABOPS_VERSION", "2.2");
     SetText("TABOPS_PID", "0410");
+    SetText("TABOPS_DEVICE", "STM32F10xxx medium-density (F1)");
     SetText("TABOPS_FLASHSIZE", "64KB");
     SetText("TABOPS_RAMSIZE", "20KB");
     SetText("TABOPS_UID", "066DFF34 3332 4B43 43204829");

@@ -11,8 +11,19 @@ void Session::TearDown() {
     board.reset();
 }
 
-void Session::start(const std::string& product, stm32sim::FaultConfig faults, bool readProtected) {
-    board = std::make_unique<apptest::SimBoard>(kCom, product, faults, readProtected);
+void Session::start(const std::string& product, stm32sim::FaultConfig faults, apptest::Link link,
+                    bool readProtected) {
+    board = std::make_unique<apptest::SimBoard>(kCom, product, faults, link, readProtected);
+    startProgram();
+}
+
+void Session::start(const stm32sim::Product& product) {
+    board = std::make_unique<apptest::SimBoard>(kCom, product, stm32sim::FaultConfig{},
+                                                apptest::Link::kRfc2217);
+    startProgram();
+}
+
+void Session::startProgram() {
     app = std::make_unique<apptest::AppHarness>();
     main = app->panels().main;
     isp = app->panels().isp;

@@ -32,7 +32,8 @@ class Session : public ::testing::Test {
 
     // Starts the board (a part name of the simulator) and the program.
     void start(const std::string& product = "f103c8", stm32sim::FaultConfig faults = {},
-               bool readProtected = false);
+               apptest::Link link = apptest::Link::kRfc2217, bool readProtected = false);
+    void start(const stm32sim::Product& product);
     // Presses connect and waits for the identification to be shown.
     void connect();
     // Presses connect only.
@@ -57,6 +58,8 @@ class Session : public ::testing::Test {
     bool portOpen();
 
     stm32sim::Target& target() { return board->target(); }
+    // The program, its panels and COM port chosen, once the board is up.
+    void startProgram();
     rte::Headless& ui() { return app->ui(); }
 
     std::unique_ptr<apptest::SimBoard> board;

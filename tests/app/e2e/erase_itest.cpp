@@ -155,5 +155,31 @@ TEST_F(EraseFrameRefused, EveryLaterOperationAsksForANewConnection) {
     EXPECT_TRUE(untouched(0, 64 * 1024));
 }
 
+class EveryPageOfA256PagePart : public Session {};
+
+// A count byte of 0xFF is the global erase: 256 pages go as 255 and 1.
+TEST_F(EveryPageOfA256PagePart, GoInTwoFramesNeverAsTheGlobalErase) {
+    start("f103re");
+    ASSERT_TRUE(target().load_flash(0x08000000, Pattern(512 * 1024)));
+    connect();
+    target().clear_commands();
+    ui().setValue(ops, TABOPS_STARTPAGE, 0);
+    ui().setValue(ops, TABOPS_ENDPAGE, 255);
+    app->click(ops, TABOPS_PAGEERASE);
+    ASSERT_TRUE(waitForStatus(kErased));
+    ASSERT_TRUE(ui().waitUntil([&] { return ispMode() == 0; }, kLong));
+    std::vector<std::uint32_t> pageCounts;
+    for (const auto& command : target().commands()) {
+        if (command.command == 0x43) {
+            EXPECT_TRUE(command.acknowledged);
+            pageCounts.push_back(command.length.value_or(0));
+        }
+    }
+    EXPECT_EQ((std::vector<std::uint32_t>{255, 1}), pageCounts);
+    const auto flash = target().flash();
+    EXPECT_TRUE(std::all_of(flash.begin(), flash.end(), [](std::uint8_t b) { return b == 0xFF; }));
+    EXPECT_TRUE(popups().empty());
+}
+
 }  // namespace
 }  // namespace e2e

@@ -12,7 +12,7 @@ namespace {
 class Protected : public Session {};
 
 TEST_F(Protected, AReadProtectedChipIsNamedAtConnectNotTheWiring) {
-    start("f103c8", {}, true);
+    start("f103c8", {}, apptest::Link::kRfc2217, true);
     pressConnect();
     ASSERT_TRUE(waitForPopup(kReadProtectedText)) << status();
     ASSERT_TRUE(ui().waitUntil([&] { return ispMode() == 0; }, kLong));

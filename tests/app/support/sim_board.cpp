@@ -6,17 +6,40 @@
 
 namespace apptest {
 
-SimBoard::SimBoard(int com, const std::string& product, stm32sim::FaultConfig faults,
-                   bool readProtected) {
-    const auto part = stm32sim::find_product(product);
+namespace {
+
+stm32sim::Product ProductNamed(const std::string& name) {
+    const auto part = stm32sim::find_product(name);
     if (!part) {
-        throw std::runtime_error("no simulated product " + product);
+        throw std::runtime_error("no simulated product " + name);
     }
+    return *part;
+}
+
+}  // namespace
+
+SimBoard::SimBoard(int com, const std::string& product, stm32sim::FaultConfig faults, Link link,
+                   bool readProtected)
+    : SimBoard(com, ProductNamed(product), faults, link, readProtected) {}
+
+SimBoard::SimBoard(int com, const stm32sim::Product& product, stm32sim::FaultConfig faults,
+                   Link link, bool readProtected) {
     stm32sim::TargetConfig config;
-    config.product = *part;
+    config.product = product;
     config.faults = faults;
     config.read_protected = readProtected;
+    if (link == Link::kPty) {
+        config.start = stm32sim::StartMode::bootloader;
+        config.boot0 = stm32sim::Boot0Polarity::tied_high;
+        config.resync_after_idle = kPtyResyncIdle;
+    }
     target_ = std::make_unique<stm32sim::Target>(config);
+    if (link == Link::kPty) {
+        pty_ = std::make_unique<stm32sim::PtyServer>(*target_);
+        pty_->start();
+        MapPort(com, pty_->slave_path());
+        return;
+    }
     server_ = std::make_unique<stm32sim::Rfc2217Server>(*target_);
     server_->start("127.0.0.1", 0);
     port_ = server_->port();
@@ -24,11 +47,16 @@ SimBoard::SimBoard(int com, const std::string& product, stm32sim::FaultConfig fa
 }
 
 SimBoard::~SimBoard() {
-    server_->stop();
+    if (server_) {
+        server_->stop();
+    }
+    if (pty_) {
+        pty_->stop();
+    }
 }
 
 std::string SimBoard::device() const {
-    return "rfc2217://127.0.0.1:" + std::to_string(port_);
+    return pty_ ? pty_->slave_path() : "rfc2217://127.0.0.1:" + std::to_string(port_);
 }
 
 }  // namespace apptest

@@ -141,8 +141,10 @@ bool HasLine(const std::vector<std::string>& lines, const std::string& text) {
     return false;
 }
 
-// The bytes of the hex lines ("0010:FF FF ...") logged after `startLine`;
-// nullopt when a line's offset is not the next one.
+constexpr std::size_t kFlashBase = 0x08000000;
+
+// The bytes of the hex lines logged after `startLine`; nullopt when a line's
+// address is not the next one.
 std::optional<std::vector<unsigned char>> ShownBytes(const std::vector<std::string>& log,
                                                      const std::string& startLine) {
     std::vector<unsigned char> bytes;
@@ -153,15 +155,15 @@ std::optional<std::vector<unsigned char>> ShownBytes(const std::vector<std::stri
             bytes.clear();
             continue;
         }
-        if (!started || line.size() != 52 || line[4] != ':') {
+        // "08000010:46 4C ... 00  FL..": the address, 16 bytes, their text.
+        if (!started || line.size() < 9 + 47 || line[8] != ':') {
             continue;
         }
-        if (static_cast<std::size_t>(HexPair(line, 0) * 256 + HexPair(line, 2)) !=
-            (bytes.size() & 0xFFFF)) {
+        if (std::stoul(line.substr(0, 8), nullptr, 16) != kFlashBase + bytes.size()) {
             return std::nullopt;
         }
         for (std::size_t i = 0; i < 16; i++) {
-            bytes.push_back(static_cast<unsigned char>(HexPair(line, 5 + 3 * i)));
+            bytes.push_back(static_cast<unsigned char>(HexPair(line, 9 + 3 * i)));
         }
     }
     return bytes;
@@ -326,7 +328,7 @@ class Operator {
             if ((*shown)[i] != expected) {
                 char where[96];
                 std::snprintf(where, sizeof where,
-                              "read-back differs at 0x%08zX: %02X instead of %02X", 0x08000000 + i,
+                              "read-back differs at 0x%08zX: %02X instead of %02X", kFlashBase + i,
                               (*shown)[i], expected);
                 return where;
             }

@@ -106,7 +106,8 @@ bool ReadRawFile(const char* path, int* length) {
             ReportLoadFailure("文件大小超过128KB（131072字节），无法加载！！！");
         } else {
             char text[MESSAGE_SIZE];
-            std::snprintf(text, sizeof text, "文件大小超过芯片FLASH容量（%ld字节），无法加载！！！",
+            std::snprintf(text, sizeof text,
+                          RTE_Translate("文件大小超过芯片FLASH容量（%ld字节），无法加载！！！"),
                           imageBufferBytes);
             ReportLoadFailure(text);
         }

@@ -30,9 +30,10 @@ bool TargetReady() {
 bool GeometryKnown() {
     if (TargetUnknown()) {
         char text[160];
-        std::snprintf(text, sizeof text,
-                      "未知芯片（产品ID 0x%03X），没有它的FLASH布局，无法执行此操作！！！",
-                      STM32_info.product_number);
+        std::snprintf(
+            text, sizeof text,
+            RTE_Translate("未知芯片（产品ID 0x%03X），没有它的FLASH布局，无法执行此操作！！！"),
+            STM32_info.product_number);
         MessagePopup(kWarning, text);
         return false;
     }

@@ -12,6 +12,7 @@
 #include "read_exchange.h"
 #include "reply_handlers.h"
 #include "rte.h"
+#include "rte_language.h"
 #include "session.h"
 
 namespace {
@@ -145,11 +146,12 @@ void ShowDeviceName(const isp::DeviceInfo* device) {
     if (device != nullptr) {
         std::snprintf(text, sizeof text, "%s (%s)", device->name.c_str(), device->family.c_str());
     } else {
-        std::snprintf(text, sizeof text, "未知芯片 (产品ID 0x%03X)", STM32_info.product_number);
+        std::snprintf(text, sizeof text, RTE_Translate("未知芯片 (产品ID 0x%03X)"),
+                      STM32_info.product_number);
     }
     SetCtrlVal(opsTabPanel, TABOPS_DEVICE, text);
     char line[192];
-    std::snprintf(line, sizeof line, "芯片型号：%s", text);
+    std::snprintf(line, sizeof line, RTE_Translate("芯片型号：%s"), text);
     LogLine(line);
 }
 

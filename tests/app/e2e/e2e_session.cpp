@@ -1,10 +1,26 @@
 #include "e2e_session.h"
 
+#include <cstdio>
+
 #include "ChipLoad.h"
 #include "TideComm.h"
 #include "session.h"
 
 namespace e2e {
+
+std::string DumpLine(std::uint32_t address, const std::uint8_t* bytes) {
+    char text[64];
+    int at = std::snprintf(text, sizeof text, "%08X:", address);
+    for (int i = 0; i < 16; i++) {
+        at += std::snprintf(text + at, sizeof text - static_cast<std::size_t>(at),
+                            i == 0 ? "%02X" : " %02X", bytes[i]);
+    }
+    std::string line = std::string(text) + "  ";
+    for (int i = 0; i < 16; i++) {
+        line += bytes[i] >= 0x20 && bytes[i] < 0x7F ? static_cast<char>(bytes[i]) : '.';
+    }
+    return line;
+}
 
 void Session::TearDown() {
     app.reset();

@@ -26,6 +26,10 @@ inline constexpr char kWriteDone[] = "   Flash烧写完成！\n可以使用GO命
 // Generous: sanitizer builds on a shared machine are slow.
 inline constexpr auto kLong = 30s;
 
+// "08000010:41 42 ... 00  AB..": the read-back display's line for the 16
+// bytes at `address`.
+std::string DumpLine(std::uint32_t address, const std::uint8_t* bytes);
+
 class Session : public ::testing::Test {
   protected:
     void TearDown() override;

@@ -33,17 +33,6 @@ std::string Hex(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
-// The log's line for the 16 bytes at `offset`.
-std::string Line(std::size_t offset, const std::uint8_t* bytes) {
-    char text[64];
-    int at = std::snprintf(text, sizeof text, "%04X:", static_cast<unsigned>(offset & 0xFFFF));
-    for (int i = 0; i < 16; i++) {
-        at += std::snprintf(text + at, sizeof text - static_cast<std::size_t>(at),
-                            i == 0 ? "%02X" : " %02X", bytes[i]);
-    }
-    return text;
-}
-
 // Start offsets of the part's erase units, as the simulator lays them out.
 std::vector<std::size_t> UnitStarts(const stm32sim::Product& product) {
     std::vector<std::size_t> starts;
@@ -176,9 +165,13 @@ TEST_P(Family, IdentifiesErasesProgramsReadsBackAndRuns) {
     shown.pop_back();  // the read's end
     ASSERT_EQ(units[1] / 16, shown.size());
     for (std::size_t i = 0; i < shown.size(); i += 97) {
-        EXPECT_EQ(Line(16 * i, flash.data() + 16 * i), shown[i]) << i;
+        EXPECT_EQ(DumpLine(static_cast<std::uint32_t>(0x08000000 + 16 * i), flash.data() + 16 * i),
+                  shown[i])
+            << i;
     }
-    EXPECT_EQ(Line(units[1] - 16, flash.data() + units[1] - 16), shown.back());
+    EXPECT_EQ(DumpLine(static_cast<std::uint32_t>(0x08000000 + units[1] - 16),
+                       flash.data() + units[1] - 16),
+              shown.back());
 
     app->click(ops, TABOPS_GO);
     ASSERT_TRUE(waitForStatus(kRunning)) << status();

@@ -16,25 +16,10 @@ namespace {
 
 constexpr char kReadDone[] = "Flash读取完成！！！";
 
-// "08000010:41 42 ... 00  AB.." for the 16 bytes at `address`.
-std::string Line(std::uint32_t address, const std::uint8_t* bytes) {
-    char text[96];
-    int at = std::snprintf(text, sizeof text, "%08X:", address);
-    for (int i = 0; i < 16; i++) {
-        at += std::snprintf(text + at, sizeof text - static_cast<std::size_t>(at),
-                            i == 0 ? "%02X" : " %02X", bytes[i]);
-    }
-    std::string line = std::string(text) + "  ";
-    for (int i = 0; i < 16; i++) {
-        line += bytes[i] >= 0x20 && bytes[i] < 0x7F ? static_cast<char>(bytes[i]) : '.';
-    }
-    return line;
-}
-
 std::vector<std::string> Lines(const std::vector<std::uint8_t>& bytes, std::uint32_t base) {
     std::vector<std::string> lines;
     for (std::size_t at = 0; at + 16 <= bytes.size(); at += 16) {
-        lines.push_back(Line(base + static_cast<std::uint32_t>(at), bytes.data() + at));
+        lines.push_back(DumpLine(base + static_cast<std::uint32_t>(at), bytes.data() + at));
     }
     return lines;
 }

@@ -4,17 +4,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
-#include <thread>
 
 #include "temp_files.h"
+#include "wait_for.h"
 
 namespace {
-
-using namespace std::chrono_literals;
 
 struct Result {
     int exitCode = -1;
@@ -34,8 +32,21 @@ std::string ReadAll(int fd) {
 
 // Runs the program with arguments, without a display whatever the test's
 // environment holds; sends SIGTERM after `termAfter` when set.
+// Whether the process has SIGTERM blocked: from then on the program itself
+// takes the signal (as a quit) instead of dying of it.
+bool TakesSigterm(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("SigBlk:", 0) == 0) {
+            return (std::stoull(line.substr(7), nullptr, 16) & (1ULL << (SIGTERM - 1))) != 0;
+        }
+    }
+    return false;
+}
+
 Result RunChipload(const std::string& program, std::vector<std::string> arguments,
-                   std::chrono::milliseconds termAfter = 0ms) {
+                   bool terminate = false) {
     int out[2];
     int err[2];
     if (pipe(out) != 0 || pipe(err) != 0) {
@@ -60,8 +71,8 @@ Result RunChipload(const std::string& program, std::vector<std::string> argument
     }
     close(out[1]);
     close(err[1]);
-    if (termAfter > 0ms) {
-        std::this_thread::sleep_for(termAfter);
+    if (terminate) {
+        EXPECT_TRUE(test_support::WaitFor([&] { return TakesSigterm(child); }));
         kill(child, SIGTERM);
     }
     Result result;
@@ -93,8 +104,7 @@ TEST(CommandLine, HelpAndBadArguments) {
 }
 
 TEST(CommandLine, HeadlessRunQuitsCleanlyOnSigterm) {
-    const auto run =
-        RunChipload(CHIPLOAD_EXECUTABLE, {"--headless", "--com", "2=/dev/null"}, 1500ms);
+    const auto run = RunChipload(CHIPLOAD_EXECUTABLE, {"--headless", "--com", "2=/dev/null"}, true);
     EXPECT_EQ(0, run.exitCode) << run.err;
     // Both confirmations were asked and answered on standard output.
     EXPECT_NE(std::string::npos, run.out.find("请您确认是否退出(Y/N)?"));

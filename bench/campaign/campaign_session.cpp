@@ -22,8 +22,9 @@ constexpr char kReadMarker[] = "开始分页读取FLASH信息...";
 constexpr std::chrono::seconds kLateIdentification{5};
 // Titles of the pop-ups that report a failure.
 constexpr const char* kFailureTitles[] = {"告警", "警告", "警告！！！", "Warning~~~~~~"};
-// "0010:" and 16 bytes as "FF " pairs.
-constexpr std::size_t kReadLineLength = 52;
+// "08000010:" and 16 bytes as "FF " pairs, then their text.
+constexpr std::size_t kReadAddressLength = 9;
+constexpr std::size_t kReadBytesLength = 16 * 3 - 1;
 
 std::uint8_t HexByte(const std::string& text, std::size_t at) {
     return static_cast<std::uint8_t>(std::stoi(text.substr(at, 2), nullptr, 16));
@@ -124,11 +125,12 @@ std::vector<std::uint8_t> Operator::shownReadBytes() const {
             bytes.clear();
             continue;
         }
-        if (line.size() != kReadLineLength || line[4] != ':') {
+        if (line.size() < kReadAddressLength + kReadBytesLength ||
+            line[kReadAddressLength - 1] != ':') {
             continue;
         }
         for (std::size_t i = 0; i < 16; i++) {
-            bytes.push_back(HexByte(line, 5 + 3 * i));
+            bytes.push_back(HexByte(line, kReadAddressLength + 3 * i));
         }
     }
     return bytes;

@@ -18,12 +18,13 @@ class Faults : public Session {
     std::vector<std::uint8_t> shownBytes(const std::string& marker) {
         std::vector<std::uint8_t> bytes;
         for (const auto& line : logAfter(marker)) {
-            if (line.size() != 52 || line[4] != ':') {
+            // "08000010:" and 16 bytes as "FF " pairs, then their text.
+            if (line.size() < 9 + 47 || line[8] != ':') {
                 continue;
             }
             for (std::size_t i = 0; i < 16; i++) {
                 bytes.push_back(
-                    static_cast<std::uint8_t>(std::stoi(line.substr(5 + 3 * i, 2), nullptr, 16)));
+                    static_cast<std::uint8_t>(std::stoi(line.substr(9 + 3 * i, 2), nullptr, 16)));
             }
         }
         return bytes;

@@ -32,10 +32,16 @@ std::string ReadAll(int fd) {
 
 // Runs the program with arguments, without a display whatever the test's
 // environment holds; sends SIGTERM after `termAfter` when set.
-// Whether the process has SIGTERM blocked: from then on the program itself
-// takes the signal (as a quit) instead of dying of it.
-bool TakesSigterm(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+// Whether `program` runs in the process (exec done) with SIGTERM blocked: from
+// then on it takes the signal as a quit instead of dying of it.
+bool TakesSigterm(pid_t pid, const std::string& program) {
+    const std::string proc = "/proc/" + std::to_string(pid);
+    std::error_code error;
+    if (std::filesystem::read_symlink(proc + "/exe", error) !=
+        std::filesystem::canonical(program, error)) {
+        return false;
+    }
+    std::ifstream status(proc + "/status");
     std::string line;
     while (std::getline(status, line)) {
         if (line.rfind("SigBlk:", 0) == 0) {
@@ -61,6 +67,9 @@ Result RunChipload(const std::string& program, std::vector<std::string> argument
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
             unsetenv(name);
         }
+        sigset_t none;  // the program starts with no signal blocked by the test
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
         for (auto& argument : arguments) {
             argv.push_back(argument.data());
@@ -72,7 +81,7 @@ Result RunChipload(const std::string& program, std::vector<std::string> argument
     close(out[1]);
     close(err[1]);
     if (terminate) {
-        EXPECT_TRUE(test_support::WaitFor([&] { return TakesSigterm(child); }));
+        EXPECT_TRUE(test_support::WaitFor([&] { return TakesSigterm(child, program); }));
         kill(child, SIGTERM);
     }
     Result result;

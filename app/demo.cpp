@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "ChipLoad.h"
+#include "image_file.h"
 #include "install_layout.h"
 #include "port_map.h"
 #include "rte_frontend.h"
@@ -88,34 +88,19 @@ int HexPair(const std::string& text, std::size_t at) {
     return std::stoi(text.substr(at, 2), nullptr, 16);
 }
 
-// The data records of an Intel HEX file, concatenated in file order (as the
-// program loads them); nullopt when a record is malformed.
+constexpr std::size_t kFlashBase = 0x08000000;
+
+// The sample program's bytes from the flash base, read by the program's own
+// HEX loader; nullopt when the file is not a valid HEX file placed there.
 std::optional<std::vector<unsigned char>> HexImage(const std::string& path) {
-    std::ifstream file(path);
-    std::vector<unsigned char> image;
-    std::string line;
-    while (std::getline(file, line)) {
-        while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) {
-            line.pop_back();
-        }
-        if (line.size() < 11 || line[0] != ':') {
-            return std::nullopt;
-        }
-        const auto length = static_cast<std::size_t>(HexPair(line, 1));
-        if (line.size() != 11 + 2 * length) {
-            return std::nullopt;
-        }
-        const int type = HexPair(line, 7);
-        if (type == 1) {
-            return image;
-        }
-        if (type == 0) {
-            for (std::size_t i = 0; i < length; i++) {
-                image.push_back(static_cast<unsigned char>(HexPair(line, 9 + 2 * i)));
-            }
-        }
+    isp::ImageLoadOptions options;
+    options.format = isp::ImageFormat::kIntelHex;
+    const auto loaded = isp::loadImageFile(path, options);
+    const auto* sample = std::get_if<isp::LoadedImage>(&loaded);
+    if (sample == nullptr || sample->image.base != kFlashBase) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return sample->image.bytes;
 }
 
 struct Panels {
@@ -140,8 +125,6 @@ bool HasLine(const std::vector<std::string>& lines, const std::string& text) {
     }
     return false;
 }
-
-constexpr std::size_t kFlashBase = 0x08000000;
 
 // The bytes of the hex lines logged after `startLine`; nullopt when a line's
 // address is not the next one.

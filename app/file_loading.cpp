@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +19,7 @@
 #include "rte.h"
 #include "rte_language.h"
 #include "session.h"
+#include "whole_file.h"
 
 unsigned char* f_temp = nullptr;
 long imageBufferBytes = IMAGE_SIZE;
@@ -174,26 +174,6 @@ bool NamesHexFile(std::string_view path) {
         c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     }
     return extension == "hex" || extension == "ihx";
-}
-
-// Written beside the target and renamed over it, so that a failed write never
-// leaves a truncated file where a good one was.
-bool WriteWholeFile(const std::string& path, const std::string& content) {
-    const std::string partial = path + ".part";
-    {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
-        out.close();
-        if (!out) {
-            std::remove(partial.c_str());
-            return false;
-        }
-    }
-    if (std::rename(partial.c_str(), path.c_str()) != 0) {
-        std::remove(partial.c_str());
-        return false;
-    }
-    return true;
 }
 
 // The file behind the loaded image, so that the next board can be programmed
@@ -402,7 +382,7 @@ int saveFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, 
     RememberFolder(path);
     const std::string content =
         NamesHexFile(path) ? isp::toIntelHex(base, bytes) : std::string(bytes.begin(), bytes.end());
-    if (!WriteWholeFile(path, content)) {
+    if (!isp::writeWholeFile(path, content)) {
         RTE_Beep();
         PopupWithPath("文件", path, "不能写入！！！");
         return 0;

@@ -1,7 +1,6 @@
 #include "board_job.h"
 
 #include <cstdio>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
 
@@ -13,6 +12,7 @@
 #include "hex_writer.h"
 #include "option_bytes.h"
 #include "read_protection.h"
+#include "whole_file.h"
 
 namespace cli {
 namespace {
@@ -45,25 +45,6 @@ std::string byteText(std::uint8_t value) {
 std::string kib(std::uint64_t bytes) {
     return bytes % 1024 == 0 ? std::to_string(bytes / 1024) + " KiB"
                              : std::to_string(bytes) + " bytes";
-}
-
-// Written beside the target and renamed over it: an interrupted or failed
-// write never leaves half a file under the asked-for name.
-bool writeFileWhole(const std::string& path, const std::string& content) {
-    const std::string temporary = path + ".part";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
-        if (!out.flush()) {
-            std::remove(temporary.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
 }
 
 class Session {
@@ -357,7 +338,7 @@ class Session {
         const bool hex = formatFor(job_.options) == OutputFormat::kHex;
         const std::string content =
             hex ? isp::toIntelHex(address, bytes) : std::string(bytes.begin(), bytes.end());
-        if (!writeFileWhole(job_.options.file, content)) {
+        if (!isp::writeWholeFile(job_.options.file, content)) {
             throw JobFailed{{ExitCode::kBadFile, "cannot write " + job_.options.file +
                                                      "; check the folder and free space"}};
         }

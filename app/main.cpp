@@ -12,6 +12,7 @@
 
 #include "chipload_version.h"
 #include "command_line.h"
+#include "options.h"
 #include "port_listing.h"
 #include "port_map.h"
 #include "rte.h"
@@ -30,6 +31,7 @@ namespace {
 const char kUsage[] =
     "Usage: chipload [--headless] [--demo] [--lang zh|en] [--com N=DEVICE]... [--list-ports]\n"
     "                [--version] [--help]\n"
+    "       chipload COMMAND [ARGUMENTS] [OPTIONS]   without the window, see below\n"
     "  --headless        no window: pop-ups, status and log lines go to standard output,\n"
     "                    pop-ups are answered with their first button\n"
     "  --demo            COM1 is a simulated STM32F103 started by the program; with\n"
@@ -191,7 +193,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (options.help) {
-        std::fputs(kUsage, stdout);
+        std::printf("%s\nCommands (chipload COMMAND --help for their options):\n%s", kUsage,
+                    cli::commandList().c_str());
         return 0;
     }
     if (options.version) {

@@ -16,18 +16,20 @@ struct UsageError : std::runtime_error {
 struct NamedCommand {
     std::string_view name;
     Subcommand command;
+    std::string_view arguments;
+    std::string_view summary;  // one line of the top-level help
 };
 
 constexpr std::array<NamedCommand, 9> kCommands{{
-    {"flash", Subcommand::kFlash},
-    {"verify", Subcommand::kVerify},
-    {"read", Subcommand::kRead},
-    {"erase", Subcommand::kErase},
-    {"blank-check", Subcommand::kBlankCheck},
-    {"info", Subcommand::kInfo},
-    {"go", Subcommand::kGo},
-    {"protect", Subcommand::kProtect},
-    {"unprotect", Subcommand::kUnprotect},
+    {"flash", Subcommand::kFlash, "FILE", "erase what the image covers, write, verify, go"},
+    {"verify", Subcommand::kVerify, "FILE", "compare the flash with an image"},
+    {"read", Subcommand::kRead, "OUT", "save the flash, or a part of it, to a file"},
+    {"erase", Subcommand::kErase, "", "erase pages, or the whole flash"},
+    {"blank-check", Subcommand::kBlankCheck, "", "check that the flash is erased"},
+    {"info", Subcommand::kInfo, "", "identify the chip: IDs, sizes, protection"},
+    {"go", Subcommand::kGo, "[ADDRESS]", "start the program"},
+    {"protect", Subcommand::kProtect, "", "set read protection or write-protect groups"},
+    {"unprotect", Subcommand::kUnprotect, "", "lift read or write protection"},
 }};
 
 // Decimal, or hexadecimal after 0x; nothing else (a leading 0 is not octal).
@@ -381,6 +383,18 @@ ParseOutcome parseOptions(const std::vector<std::string>& args) {
     } catch (const UsageError& error) {
         return {std::nullopt, std::string("chipload: ") + error.what(), ExitCode::kUsage};
     }
+}
+
+std::string commandList() {
+    std::string list;
+    for (const auto& named : kCommands) {
+        std::string call = "  " + std::string(named.name);
+        if (!named.arguments.empty())
+            call += " " + std::string(named.arguments);
+        call.resize(std::max<std::size_t>(call.size() + 2, 20), ' ');
+        list += call + std::string(named.summary) + "\n";
+    }
+    return list;
 }
 
 std::string helpText() {

@@ -77,6 +77,10 @@ std::string_view subcommandName(Subcommand command);
 // .ihex name, else raw binary.
 OutputFormat formatFor(const Options& options);
 
+// The full help: every subcommand with its options, the port options and
+// the exit codes.
 std::string helpText();
+// One line per subcommand for the program's top-level help.
+std::string commandList();
 
 }  // namespace cli

@@ -58,20 +58,22 @@ step "every library of the program and of Qt's platform plugins is there"
 /usr/bin/chipload-sim --help | grep -q "usage: chipload-sim" || fail "chipload-sim --help"
 step "chipload-sim --help"
 
-# The command line against the simulator, once the program has it.
-if /usr/bin/chipload --help | grep -qw "info"; then
-  /usr/bin/chipload-sim --pty --timing none >sim.out 2>sim.err &
-  sim_pid=$!
-  for _ in $(seq 100); do [ -s sim.out ] && break; sleep 0.1; done
-  pty=$(head -n 1 sim.out)
-  [ -n "$pty" ] || { cat sim.err; fail "chipload-sim printed no pseudo-terminal"; }
-  timeout 60 /usr/bin/chipload info --port "$pty" >info.log 2>&1 ||
-    { cat info.log; fail "chipload info --port $pty"; }
-  kill "$sim_pid"
-  wait "$sim_pid" 2>/dev/null || true
-  sim_pid=""
-  step "chipload info --port $pty"
-fi
+# The command line against the installed simulator: the chip it identifies
+# is the simulator's default part, an STM32F103 (product ID 0x410).
+/usr/bin/chipload --help | grep -q "chipload COMMAND --help" ||
+  fail "chipload --help does not list the commands"
+/usr/bin/chipload-sim --pty --timing none >sim.out 2>sim.err &
+sim_pid=$!
+for _ in $(seq 100); do [ -s sim.out ] && break; sleep 0.1; done
+pty=$(head -n 1 sim.out)
+[ -n "$pty" ] || { cat sim.err; fail "chipload-sim printed no pseudo-terminal"; }
+timeout 60 /usr/bin/chipload info --port "$pty" >info.log 2>&1 ||
+  { cat info.log; fail "chipload info --port $pty"; }
+grep -q "(0x410)" info.log || { cat info.log; fail "chipload info did not identify the STM32F103"; }
+kill "$sim_pid"
+wait "$sim_pid" 2>/dev/null || true
+sim_pid=""
+step "chipload info --port $pty: $(grep -m1 "(0x410)" info.log)"
 
 man -w chipload >/dev/null || fail "man chipload: no page"
 [ -f /usr/lib/udev/rules.d/60-chipload.rules ] || fail "the udev rule is not installed"

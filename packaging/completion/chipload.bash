@@ -14,7 +14,7 @@ _chipload() {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=
     ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local commands="flash verify read erase blank-check info go"
+    local commands="flash verify read erase blank-check info go protect unprotect"
     local port_options="--port --ports --baud --reset --boot0 --invert-reset --invert-boot0
                         --reset-pulse --retries --quiet"
     COMPREPLY=()
@@ -77,6 +77,7 @@ _chipload() {
         read) options="--address --length --format" ;;
         erase) options="--all --pages" ;;
         info) options="--json" ;;
+        protect | unprotect) options="--read --yes --write" ;;
         *) options= ;;
     esac
     if [[ $cur == -* ]]; then

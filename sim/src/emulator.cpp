@@ -5,11 +5,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <deque>
+#include <iterator>
 #include <mutex>
 #include <thread>
 
@@ -44,9 +46,23 @@ constexpr std::size_t output_limit = 1024;
 constexpr std::size_t input_limit = 64 * 1024;
 // Small socket buffers keep the firmware close behind the paced line.
 constexpr int socket_buffer_bytes = 4096;
-// The flash image's descriptor in the emulator (its USART is on stdin and
+// The images' descriptors in the emulator (its USART is on stdin and
 // stdout, its messages on stderr).
-constexpr int image_fd = 3;
+constexpr int flash_fd = 3;
+constexpr int ram_fd = 4;
+
+// Go to another address than the flash base: what the bootloader does
+// there, as Thumb code the core starts at the start of RAM (the
+// bootloader's own part of it), with the table's address in the first
+// literal. The reset itself takes its vectors from the flash base.
+//
+//   ldr r0, =table ; ldr r1, [r0] ; msr msp, r1       stack pointer
+//   ldr r2, =0xE000ED08 ; str r0, [r2]                VTOR: its interrupts
+//   ldr r1, [r0, #4] ; bx r1                          reset handler
+constexpr std::size_t go_table_literal = 16;
+constexpr std::array<std::uint8_t, 24> go_trampoline{
+    0x03, 0x48, 0x01, 0x68, 0x81, 0xF3, 0x08, 0x88, 0x02, 0x4A, 0x10, 0x60,
+    0x41, 0x68, 0x08, 0x47, 0x00, 0x00, 0x00, 0x00, 0x08, 0xED, 0x00, 0xE0};
 
 const Board* board_for(const Product& product) {
     for (const Board& board : boards) {
@@ -57,20 +73,51 @@ const Board* board_for(const Product& product) {
     return nullptr;
 }
 
-UniqueFd flash_image(std::span<const std::uint8_t> flash) {
-    UniqueFd fd(::memfd_create("chipload-sim-flash", MFD_CLOEXEC));
+UniqueFd memory_image(const char* name, std::span<const std::uint8_t> bytes) {
+    UniqueFd fd(::memfd_create(name, MFD_CLOEXEC));
     if (!fd) {
         throw_errno("memfd_create");
     }
     std::size_t done = 0;
-    while (done < flash.size()) {
-        const ssize_t n = ::write(fd.get(), flash.data() + done, flash.size() - done);
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
         if (n < 0) {
-            throw_errno("write flash image");
+            throw_errno(std::string("write ") + name);
         }
         done += static_cast<std::size_t>(n);
     }
     return fd;
+}
+
+// The RAM the emulator starts with: the chip's, and the Go code in the
+// bootloader's part when the program does not start from the flash base.
+std::vector<std::uint8_t> starting_ram(const FirmwareStart& start) {
+    std::vector<std::uint8_t> ram(start.ram.begin(), start.ram.end());
+    if (start.vector_table != flash_base && ram.size() >= go_trampoline.size()) {
+        std::ranges::copy(go_trampoline, ram.begin());
+        for (std::size_t i = 0; i < 4; ++i) {
+            ram[go_table_literal + i] = static_cast<std::uint8_t>(start.vector_table >> (8 * i));
+        }
+    }
+    return ram;
+}
+
+// "-device" arguments: raw images (never taken for ELF or HEX by their first
+// bytes) and, for a Go elsewhere, the core started on the Go code (odd: Thumb).
+std::vector<std::string> loader_arguments(std::uint32_t vector_table) {
+    char flash[80];
+    char ram[80];
+    std::snprintf(flash, sizeof flash, "loader,file=/dev/fd/%d,addr=0x%08X,force-raw=on", flash_fd,
+                  flash_base);
+    std::snprintf(ram, sizeof ram, "loader,file=/dev/fd/%d,addr=0x%08X,force-raw=on", ram_fd,
+                  ram_base);
+    std::vector<std::string> out{"-device", flash, "-device", ram};
+    if (vector_table != flash_base) {
+        char go[64];
+        std::snprintf(go, sizeof go, "loader,addr=0x%08X,cpu-num=0", ram_base | 1u);
+        out.insert(out.end(), {"-device", go});
+    }
+    return out;
 }
 
 class EmulatedFirmware final : public RunningFirmware {
@@ -79,6 +126,8 @@ class EmulatedFirmware final : public RunningFirmware {
         : program_(std::move(program)),
           board_(board),
           flash_(start.flash.begin(), start.flash.end()),
+          ram_(starting_ram(start)),
+          vector_table_(start.vector_table),
           output_ready_(start.output_ready),
           log_(start.log) {
         thread_ = std::thread([this] { run(); });
@@ -139,6 +188,8 @@ class EmulatedFirmware final : public RunningFirmware {
     const std::string program_;
     const Board& board_;
     const std::vector<std::uint8_t> flash_;
+    const std::vector<std::uint8_t> ram_;
+    const std::uint32_t vector_table_;
     const std::function<void()> output_ready_;
     const std::function<void(const std::string&)> log_;
     mutable std::mutex mutex_;
@@ -153,7 +204,8 @@ class EmulatedFirmware final : public RunningFirmware {
 // The emulator is started from this thread so that it dies with it.
 void EmulatedFirmware::run() {
     try {
-        const UniqueFd image = flash_image(flash_);
+        const UniqueFd flash = memory_image("chipload-sim-flash", flash_);
+        const UniqueFd ram = memory_image("chipload-sim-ram", ram_);
         int pair[2];
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, pair) != 0) {
             throw_errno("socketpair");
@@ -168,34 +220,31 @@ void EmulatedFirmware::run() {
         }
         UniqueFd errors(error_pipe[0]);
         UniqueFd emulator_errors(error_pipe[1]);
-        char image_path[64];
-        std::snprintf(image_path, sizeof image_path, "loader,file=/dev/fd/%d,addr=0x%08X", image_fd,
-                      flash_base);
-        const std::vector<std::string> argv{
-            program_,
-            "-M",
-            std::string(board_.machine),
-            "-icount",
-            "shift=" + std::to_string(board_.icount_shift) + ",align=on",
-            "-nodefaults",
-            "-display",
-            "none",
-            "-monitor",
-            "none",
-            "-chardev",
-            "stdio,id=usart1,signal=off",
-            "-serial",
-            "chardev:usart1",
-            "-device",
-            image_path};
+        std::vector<std::string> argv{program_,
+                                      "-M",
+                                      std::string(board_.machine),
+                                      "-icount",
+                                      "shift=" + std::to_string(board_.icount_shift) + ",align=on",
+                                      "-nodefaults",
+                                      "-display",
+                                      "none",
+                                      "-monitor",
+                                      "none",
+                                      "-chardev",
+                                      "stdio,id=usart1,signal=off",
+                                      "-serial",
+                                      "chardev:usart1"};
+        std::ranges::copy(loader_arguments(vector_table_), std::back_inserter(argv));
         const std::array fds{emulator_usart.get(), emulator_usart.get(), emulator_errors.get(),
-                             image.get()};
+                             flash.get(), ram.get()};
         if (stopping_) {
             return;
         }
         ChildProcess emulator(argv, fds);
-        log("firmware runs on " + program_ + " -M " + std::string(board_.machine) + " (pid " +
-            std::to_string(emulator.pid()) + ")");
+        char from[40];
+        std::snprintf(from, sizeof from, " from 0x%08X", vector_table_);
+        log("firmware runs on " + program_ + " -M " + std::string(board_.machine) + from +
+            " (pid " + std::to_string(emulator.pid()) + ")");
         emulator_usart.reset();
         emulator_errors.reset();
         bridge(emulator, std::move(usart), std::move(errors));

@@ -25,6 +25,7 @@ class Memory {
     std::optional<std::vector<std::uint8_t>> read(std::uint32_t address,
                                                   std::uint32_t length) const;
     const std::vector<std::uint8_t>& flash() const { return flash_; }
+    const std::vector<std::uint8_t>& ram() const { return ram_; }
 
     struct ProgramResult {
         std::uint32_t units_programmed = 0;

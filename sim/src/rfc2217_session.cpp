@@ -49,7 +49,9 @@ std::uint8_t stop_code(StopBits stop) {
 
 }  // namespace
 
-Rfc2217Session::Rfc2217Session(Target& target) : target_(target) {}
+Rfc2217Session::Rfc2217Session(Target& target) : target_(target) {
+    target_.resume_firmware();  // what the last client stopped
+}
 
 void Rfc2217Session::from_client(std::span<const std::uint8_t> bytes, TimePoint now,
                                  std::vector<std::uint8_t>& reply) {

@@ -104,7 +104,8 @@ struct Target::State {
     std::uint64_t bytes_sent = 0;
     bool dropped = false;
     std::vector<CommandRecord> records;
-    bool emulated = false;  // the launcher took this run: no fixed greeting
+    bool emulated = false;         // the launcher took this run: no fixed greeting
+    bool firmware_parked = false;  // stopped when the host left; runs again for the next
     std::mutex listener_mutex;
     std::function<void()> listener;
     std::unique_ptr<RunningFirmware> firmware;  // last: its thread calls the listener
@@ -138,20 +139,9 @@ void Target::State::start_application(TimePoint at, std::uint32_t vector_table) 
     next_greeting = at;
     firmware.reset();
     emulated = false;
-    if (config.run_firmware && vector_table_plausible()) {
-        // The emulated core boots from the flash base like a reset would.
-        if (vector_table != flash_base) {
-            char text[96];
-            std::snprintf(text, sizeof text,
-                          "application at 0x%08X: the emulator boots from 0x%08X only, silent",
-                          vector_table, flash_base);
-            log(text);
-            emulated = true;
-            return;
-        }
-        if (launch_firmware()) {
-            return;
-        }
+    firmware_parked = false;
+    if (config.run_firmware && vector_table_plausible() && launch_firmware()) {
+        return;
     }
     char text[96];
     std::snprintf(
@@ -179,6 +169,8 @@ bool Target::State::launch_firmware() {
         firmware = config.run_firmware(FirmwareStart{
             .product = config.product,
             .flash = memory.flash(),
+            .ram = memory.ram(),
+            .vector_table = application_vectors,
             .output_ready = [this] { notify_listener(); },
             .log = config.log,
         });
@@ -434,6 +426,16 @@ void Target::stop_firmware() {
     if (state_->firmware) {
         state_->log("firmware stopped: the host is gone");
         state_->firmware.reset();
+        state_->firmware_parked = state_->mode == Mode::application;
+    }
+}
+
+void Target::resume_firmware(TimePoint now) {
+    std::lock_guard lock(state_->mutex);
+    State& s = *state_;
+    if (s.firmware_parked && s.mode == Mode::application) {
+        s.log("firmware starts again: a host is back");
+        s.start_application(now, s.application_vectors);
     }
 }
 

@@ -99,6 +99,18 @@ TEST(CommandLine, HelpAndBadArguments) {
     const auto help = RunChipload(CHIPLOAD_EXECUTABLE, {"--help"});
     EXPECT_EQ(0, help.exitCode);
     EXPECT_NE(std::string::npos, help.out.find("--com N=DEVICE"));
+    // Every command the command line takes, one line each, and where its
+    // options are.
+    EXPECT_NE(std::string::npos, help.out.find("chipload COMMAND --help")) << help.out;
+    for (const char* command :
+         {"flash FILE ", "verify FILE ", "read OUT ", "erase ", "blank-check ", "info ",
+          "go [ADDRESS] ", "protect ", "unprotect "}) {
+        EXPECT_NE(std::string::npos, help.out.find(std::string("\n  ") + command))
+            << command << " in:\n"
+            << help.out;
+        const std::string name = std::string(command).substr(0, std::string(command).find(' '));
+        EXPECT_EQ(0, RunChipload(CHIPLOAD_EXECUTABLE, {name, "--help"}).exitCode) << name;
+    }
     const auto unknown = RunChipload(CHIPLOAD_EXECUTABLE, {"--frobnicate"});
     EXPECT_EQ(2, unknown.exitCode);
     EXPECT_NE(std::string::npos, unknown.err.find("--frobnicate"));

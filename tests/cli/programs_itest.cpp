@@ -1,76 +1,32 @@
 // The chipload and chipload-sim programs as a user starts them: a flash cut
 // short by SIGINT, and the same port used again afterwards.
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <cstring>
 
+#include "child_program.h"
 #include "cli_harness.h"
 #include "wait_for.h"
-
-extern char** environ;
 
 namespace cli_test {
 namespace {
 
 using namespace std::chrono_literals;
 
-// A program running with its standard output and error in files.
-class Child {
-  public:
-    Child(const TempDir& files, const std::string& name, std::vector<std::string> args)
-        : out_(files.file(name + ".out")), err_(files.file(name + ".err")) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        std::vector<char*> argv;
-        for (auto& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Child() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    bool started() const { return pid_ > 0; }
-    std::string out() const { return readFile(out_); }
-    std::string err() const { return readFile(err_); }
-    void signal(int number) const { kill(pid_, number); }
-    int wait() {
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-  private:
-    std::string out_, err_;
-    pid_t pid_ = -1;
-};
+using Child = test_support::ChildProgram;
 
 TEST(Programs, SigintStopsAFlashAtABlockAndThePortStaysUsable) {
     TempDir files;
-    Child sim(
-        files, "sim",
-        {CHIPLOAD_SIM_EXECUTABLE, "--pty", "--timing", "real", "--dump", files.file("dump.bin")});
+    Child sim(files.file("sim"), {CHIPLOAD_SIM_EXECUTABLE, "--pty", "--timing", "real", "--dump",
+                                  files.file("dump.bin")});
     ASSERT_TRUE(sim.started());
-    ASSERT_TRUE(test_support::WaitFor([&] { return sim.out().find('\n') != std::string::npos; }));
-    const std::string port = sim.out().substr(0, sim.out().find('\n'));
+    ASSERT_TRUE(test_support::WaitFor([&] { return !sim.firstLine().empty(); }));
+    const std::string port = sim.firstLine();
 
     const auto bytes = pattern(64 * 1024);
     const auto image = files.write("image.bin", std::string(bytes.begin(), bytes.end()));
-    Child flash(files, "flash", {CHIPLOAD_EXECUTABLE, "flash", image, "--port", port});
+    Child flash(files.file("flash"), {CHIPLOAD_EXECUTABLE, "flash", image, "--port", port});
     ASSERT_TRUE(flash.started());
     // Plain progress lines (standard error is a file): the first quarter.
     ASSERT_TRUE(test_support::WaitFor([&] { return contains(flash.err(), "write   16384/"); }, 30s))
@@ -92,7 +48,7 @@ TEST(Programs, SigintStopsAFlashAtABlockAndThePortStaysUsable) {
     EXPECT_LT(written, 65536u);
     EXPECT_EQ("", flash.out());
 
-    Child info(files, "info", {CHIPLOAD_EXECUTABLE, "info", "--port", port, "--quiet"});
+    Child info(files.file("info"), {CHIPLOAD_EXECUTABLE, "info", "--port", port, "--quiet"});
     EXPECT_EQ(0, info.wait()) << info.err();
     EXPECT_TRUE(contains(info.out(), "(0x410)")) << info.out();
 
@@ -108,18 +64,18 @@ TEST(Programs, SigintStopsAFlashAtABlockAndThePortStaysUsable) {
 
 TEST(Programs, HelpAndAnRfc2217Board) {
     TempDir files;
-    Child help(files, "help", {CHIPLOAD_EXECUTABLE, "flash", "--help"});
+    Child help(files.file("help"), {CHIPLOAD_EXECUTABLE, "flash", "--help"});
     EXPECT_EQ(0, help.wait());
     EXPECT_TRUE(contains(help.out(), "5  verify mismatch")) << help.out();
 
-    Child sim(files, "sim",
+    Child sim(files.file("sim"),
               {CHIPLOAD_SIM_EXECUTABLE, "--rfc2217", "127.0.0.1:0", "--timing", "none"});
-    ASSERT_TRUE(test_support::WaitFor([&] { return sim.out().find('\n') != std::string::npos; }));
-    const std::string port = sim.out().substr(0, sim.out().find('\n'));
-    Child info(files, "info", {CHIPLOAD_EXECUTABLE, "info", "--json", "--port", port});
+    ASSERT_TRUE(test_support::WaitFor([&] { return !sim.firstLine().empty(); }));
+    const std::string port = sim.firstLine();
+    Child info(files.file("info"), {CHIPLOAD_EXECUTABLE, "info", "--json", "--port", port});
     EXPECT_EQ(0, info.wait()) << info.err();
     EXPECT_TRUE(contains(info.out(), "\"product_id\":\"0x410\"")) << info.out();
-    Child usage(files, "usage", {CHIPLOAD_EXECUTABLE, "info", "--port"});
+    Child usage(files.file("usage"), {CHIPLOAD_EXECUTABLE, "info", "--port"});
     EXPECT_EQ(2, usage.wait());
     EXPECT_TRUE(contains(usage.err(), "--port: missing value")) << usage.err();
 }

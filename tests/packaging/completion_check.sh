@@ -18,8 +18,11 @@ expect() {  # expect "<words typed>" "<completions>"
     fi
 }
 
-expect "chipload " "flash verify read erase blank-check info go"
+expect "chipload " "flash verify read erase blank-check info go protect unprotect"
 expect "chipload b" "blank-check"
+expect "chipload u" "unprotect"
+expect "chipload protect --w" "--write"
+expect "chipload unprotect --re" "--read --reset --reset-pulse --retries"
 expect "chipload --v" "--version"
 expect "chipload --list" "--list-ports"
 expect "chipload flash app.hex --no" "--no-verify"

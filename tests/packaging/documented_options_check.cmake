@@ -1,17 +1,19 @@
-# cmake -DPROGRAM=... -DMAN_PAGE=... [-DCOMPLETION=...] -P documented_options_check.cmake
-# Every option the program's --help names is in its man page (and in the
-# shell completion, when it has one), and the man page renders without
-# warnings.
+# cmake -DPROGRAM=... -DMAN_PAGE=... [-DCOMPLETION=...] [-DCOMMAND=...]
+#       -P documented_options_check.cmake
+# Every option the program's --help (or its COMMAND --help) names is in its
+# man page (and in the shell completion, when it has one), and the man page
+# renders without warnings.
 cmake_minimum_required(VERSION 3.25)
 
-execute_process(COMMAND ${PROGRAM} --help RESULT_VARIABLE rc OUTPUT_VARIABLE help TIMEOUT 30)
+execute_process(COMMAND ${PROGRAM} ${COMMAND} --help RESULT_VARIABLE rc OUTPUT_VARIABLE help
+                TIMEOUT 30)
 if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "${PROGRAM} --help exited with ${rc}")
+  message(FATAL_ERROR "${PROGRAM} ${COMMAND} --help exited with ${rc}")
 endif()
 string(REGEX MATCHALL "--[a-z0-9][a-z0-9-]*" options "${help}")
 list(REMOVE_DUPLICATES options)
 if(NOT options)
-  message(FATAL_ERROR "${PROGRAM} --help names no options:\n${help}")
+  message(FATAL_ERROR "${PROGRAM} ${COMMAND} --help names no options:\n${help}")
 endif()
 
 file(READ ${MAN_PAGE} man)

@@ -167,14 +167,13 @@ class EmulatorSession : public ::testing::Test {
 
     // Whole words, as a host pads its last block: the bootloader drops a
     // trailing partial word.
-    void write_flash(Bytes image) {
+    void write_memory(std::uint32_t address, Bytes image) {
         image.resize((image.size() + 3) / 4 * 4, 0xFF);
         for (std::size_t at = 0; at < image.size(); at += 256) {
             const Bytes chunk(
                 image.begin() + static_cast<std::ptrdiff_t>(at),
                 image.begin() + static_cast<std::ptrdiff_t>(std::min(at + 256, image.size())));
-            client_->send(command(0x31) +
-                          address_frame(flash_base + static_cast<std::uint32_t>(at)) +
+            client_->send(command(0x31) + address_frame(address + static_cast<std::uint32_t>(at)) +
                           block(chunk));
             expect_acks(3);
         }
@@ -198,15 +197,15 @@ class EmulatorSession : public ::testing::Test {
         return out;
     }
 
-    void go() {
-        client_->send(command(0x21) + address_frame(flash_base));
+    void go(std::uint32_t address = flash_base) {
+        client_->send(command(0x21) + address_frame(address));
         expect_acks(2);
     }
 
     void flash_and_go(const Bytes& image) {
         enter_bootloader();
         erase_first_unit();
-        write_flash(image);
+        write_memory(flash_base, image);
         go();
     }
 
@@ -278,6 +277,31 @@ TEST_F(Emulator, TheEmulatorEndsWithTheRunAndTheBootloaderKeepsTheFlash) {
     ASSERT_TRUE(second && *second != *first) << log();
     client_.reset();  // the host goes away
     EXPECT_TRUE(test_support::WaitFor([&] { return process_ended(*second); })) << log();
+
+    // The next host finds the program running again, as from its reset.
+    client_ = std::make_unique<Rfc2217Client>(server_->port());
+    ASSERT_NE(read_until(greeting).find(greeting), std::string::npos) << log();
+    EXPECT_NE(emulator_pid(log()), second) << log();
+}
+
+// As the bootloader's Go: the stack pointer and the reset vector from the
+// table at the address, wherever the program was linked to run. The flash
+// base stays erased, so nothing starts from there.
+TEST_F(Emulator, GoElsewhereStartsTheProgramLinkedThere) {
+    const struct {
+        const char* program;
+        std::uint32_t address;
+    } cases[] = {{"hello_at_4k", 0x08001000}, {"hello_in_ram", 0x20000200}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.program);
+        enter_bootloader();
+        write_memory(c.address, example(c.program));
+        go(c.address);
+        EXPECT_NE(read_until(greeting).find(greeting), std::string::npos) << log();
+        char from[32];
+        std::snprintf(from, sizeof from, "from 0x%08X (pid", c.address);
+        EXPECT_NE(log().find(from), std::string::npos) << log();
+    }
 }
 
 TEST_F(Emulator, AFirmwareThatFaultsOrNeverPrintsLeavesTheBoardAnswering) {

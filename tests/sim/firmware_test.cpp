@@ -19,6 +19,8 @@ using namespace std::chrono_literals;
 // What one run of the stand-in saw and is told to send.
 struct FirmwareRun {
     Bytes flash;
+    Bytes ram;
+    std::uint32_t vector_table = 0;
     Bytes received;
     std::deque<std::uint8_t> to_send;
     bool stopped = false;
@@ -71,6 +73,8 @@ class Firmware : public ::testing::Test {
             }
             runs.push_back(std::make_shared<FirmwareRun>());
             runs.back()->flash.assign(start.flash.begin(), start.flash.end());
+            runs.back()->ram.assign(start.ram.begin(), start.ram.end());
+            runs.back()->vector_table = start.vector_table;
             return std::make_unique<ScriptedFirmware>(runs.back());
         };
         target = std::make_unique<Target>(config);
@@ -163,16 +167,60 @@ TEST_F(Firmware, EveryWayOutOfTheApplicationStopsTheFirmware) {
     EXPECT_EQ(target->take_output(t).bytes, Bytes{}) << "after the host left, nothing runs";
 }
 
-TEST_F(Firmware, WhatDoesNotLookLikeAProgramAtTheFlashBaseStaysSilent) {
+// Go starts the program whose table is at the address, in flash or in RAM,
+// with the RAM the bootloader wrote; no table there, nothing runs.
+TEST_F(Firmware, GoHandsTheLauncherItsAddressAndTheRam) {
     go(ram_base + 0x400);  // RAM holds no vector table: nothing to run
-    target->set_rts(true, t);
-    target->set_dtr(true, t);
-    target->set_dtr(false, t + 30ms);
-    target->load_flash(flash_base + 0x400, program);
-    go(flash_base + 0x400);  // a program, but not where the emulated core boots
     EXPECT_TRUE(runs.empty());
     EXPECT_EQ(target->take_output(t + 5s).bytes, Bytes{}) << "no greeting either";
-    EXPECT_NE(log.find("boots from 0x08000000 only"), std::string::npos) << log;
+    EXPECT_NE(log.find("application at 0x20000400: no vector table, silent"), std::string::npos)
+        << log;
+
+    const struct {
+        std::uint32_t address;
+        Bytes load;  // how the program got there
+    } cases[] = {
+        {flash_base + 0x400, {}},
+        {ram_base + 0x400, command(0x31) + address_frame(ram_base + 0x400) + block(program)},
+    };
+    target->load_flash(flash_base + 0x400, program);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
+        runs.clear();
+        target->set_rts(true, t);
+        target->set_dtr(true, t);
+        target->set_dtr(false, t + 30ms);
+        t += 1s;
+        target->receive(Bytes{0x7F} + c.load + command(0x21) + address_frame(c.address), t);
+        t += 1s;
+        EXPECT_EQ(target->take_output(t).bytes, Bytes(c.load.empty() ? 3 : 6, ack));
+        ASSERT_EQ(runs.size(), 1u);
+        EXPECT_EQ(runs[0]->vector_table, c.address);
+        ASSERT_EQ(runs[0]->ram.size(), target->product().ram_bytes);
+        // The vector table, a whole number of words.
+        EXPECT_EQ(Bytes(runs[0]->ram.begin() + 0x400, runs[0]->ram.begin() + 0x408),
+                  c.load.empty() ? Bytes(8, 0x00) : Bytes(program.begin(), program.begin() + 8));
+    }
+}
+
+// A host that leaves stops the firmware; the next one finds it started
+// again from the same table. Nothing else starts it.
+TEST_F(Firmware, ANewHostFindsAStoppedFirmwareRunningAgain) {
+    target->load_flash(flash_base + 0x400, program);
+    go(flash_base + 0x400);
+    target->resume_firmware(t);
+    EXPECT_EQ(runs.size(), 1u) << "a running firmware is left alone";
+    target->stop_firmware();
+    target->resume_firmware(t);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_TRUE(runs[0]->stopped);
+    EXPECT_EQ(runs[1]->vector_table, flash_base + 0x400);
+
+    target->set_rts(true, t);
+    target->set_dtr(true, t);  // held in reset: the firmware stops, nothing is parked
+    target->set_dtr(false, t + 30ms);
+    target->resume_firmware(t + 1s);
+    EXPECT_EQ(runs.size(), 2u) << "the bootloader runs, not the firmware";
 }
 
 TEST_F(Firmware, AFirmwareThatCannotStartIsSilentAndSaysWhy) {

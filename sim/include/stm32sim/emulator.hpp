@@ -1,6 +1,7 @@
 // Runs the flash on QEMU's STM32 boards (Debian's qemu-system-arm): the
 // flash image is loaded at 0x08000000 (aliased at 0, where the core fetches
-// its vector table) and the board's USART1 is bridged to the chip's line.
+// its vector table at reset), the RAM at 0x20000000, and the board's USART1
+// is bridged to the chip's line. A Go elsewhere starts the table there.
 // What the firmware itself writes to its flash stays in the emulator: the
 // bootloader keeps the flash it handed over.
 //

@@ -28,6 +28,10 @@ class RunningFirmware {
 struct FirmwareStart {
     const Product& product;
     std::span<const std::uint8_t> flash;  // the whole flash, copied at once
+    std::span<const std::uint8_t> ram;    // the whole RAM, as the bootloader left it
+    // Where the core takes its stack pointer and reset vector: the flash
+    // base after a reset, the address of a Go command otherwise.
+    std::uint32_t vector_table;
     // Called from any thread when output has become available.
     std::function<void()> output_ready;
     // One line per event worth telling (start, exit, the emulator's errors);

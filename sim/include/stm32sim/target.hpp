@@ -133,6 +133,9 @@ class Target {
     // Stops a firmware running for real (nobody is left to hear it); the
     // chip stays silent until its next reset.
     void stop_firmware();
+    // A new host: a firmware stopped by stop_firmware starts again from its
+    // vector table, as a board whose port opening pulses its reset would.
+    void resume_firmware(TimePoint now = Clock::now());
     // Called (from whatever thread changed the state) when output may have
     // become due earlier than a transport last learned; one listener.
     void set_output_listener(std::function<void()> listener);

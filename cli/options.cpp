@@ -21,7 +21,7 @@ struct NamedCommand {
 };
 
 constexpr std::array<NamedCommand, 9> kCommands{{
-    {"flash", Subcommand::kFlash, "FILE", "erase what the image covers, write, verify, go"},
+    {"flash", Subcommand::kFlash, "FILE", "erase what the image covers, write and verify it"},
     {"verify", Subcommand::kVerify, "FILE", "compare the flash with an image"},
     {"read", Subcommand::kRead, "OUT", "save the flash, or a part of it, to a file"},
     {"erase", Subcommand::kErase, "", "erase pages, or the whole flash"},

@@ -10,6 +10,7 @@
 #include "panel_handles.h"
 #include "port_map.h"
 #include "reply_engine.h"
+#include "reply_timeout.h"
 #include "rte.h"
 #include "rte_language.h"
 #include "session.h"
@@ -183,7 +184,7 @@ void Disconnect() {
     SetCtrlVal(panelHandle, PANEL_RTS, 0);
     SetStatus("关断连接");
     ClearIdentification();
-    SetAsyncTimerAttribute(TimerID1, TIMER_ATTR_ENABLED, 0);
+    EndConnectWait();
 }
 
 // The library found the device gone (unplugged, the server closed, the

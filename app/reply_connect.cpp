@@ -5,12 +5,12 @@
 
 #include "ChipLoad.h"
 #include "TideComm.h"
-#include "asynctimer.h"
 #include "device_table.h"
 #include "operator_messages.h"
 #include "panel_handles.h"
 #include "read_exchange.h"
 #include "reply_handlers.h"
+#include "reply_timeout.h"
 #include "rte.h"
 #include "rte_language.h"
 #include "session.h"
@@ -227,7 +227,7 @@ void ReadEnded(void) {
 
 void HandleSyncReply(int /*port*/, const unsigned char* reply, int /*length*/) {
     if (IsAck(reply)) {
-        SetAsyncTimerAttribute(TimerID1, TIMER_ATTR_ENABLED, 0);
+        EndConnectWait();
         ISP_sys_ready = 1;
         switch (sub_handshake_mode) {
             case 1:

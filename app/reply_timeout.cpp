@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 
 #include "ChipLoad.h"
 #include "asynctimer.h"
@@ -34,6 +35,8 @@ std::atomic<std::int64_t> deadlineMs{0};  // 0: nothing awaited
 std::atomic<std::uint32_t> waitNumber{0};
 std::atomic<std::uint32_t> reportedWait{0};
 std::atomic<bool> retirePosted{false};
+
+std::mutex connectWaitMutex;
 
 std::int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -188,4 +191,19 @@ void DiscardReplyTimer(void) {
 
 double EraseSeconds(int pages) {
     return pages * kPageEraseSeconds;
+}
+
+void EndConnectWait(void) {
+    std::lock_guard<std::mutex> lock(connectWaitMutex);
+    SetAsyncTimerAttribute(TimerID1, TIMER_ATTR_ENABLED, 0);
+}
+
+void ReportConnectTimeout(void (*report)(void)) {
+    std::lock_guard<std::mutex> lock(connectWaitMutex);
+    int enabled = 0;
+    if (GetAsyncTimerAttribute(TimerID1, TIMER_ATTR_ENABLED, &enabled) != 0 || enabled == 0) {
+        return;
+    }
+    SetAsyncTimerAttribute(TimerID1, TIMER_ATTR_ENABLED, 0);
+    report();
 }

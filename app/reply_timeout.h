@@ -14,3 +14,16 @@ void StopAwaitingReply(void);
 void DiscardReplyTimer(void);
 // The longest time an erase of `pages` pages may take before the chip answers.
 double EraseSeconds(int pages);
+
+// The connect's response timer (TimerID1) ticks on the timer thread while the
+// first synchronisation's ACK is handled on the user-interface thread. A tick
+// can be under way when the ACK disables the timer: both sides go through
+// these two under one lock, so such a tick either reports before the ACK is
+// handled or reports nothing.
+//
+// The ACK came or the connection went: the timer is disabled, and a tick
+// already under way reports nothing.
+void EndConnectWait(void);
+// From the timer's tick: when the connect still waits, ends the wait and
+// calls report.
+void ReportConnectTimeout(void (*report)(void));

@@ -307,15 +307,21 @@ void ISP_fail(void) {
     MessagePopup("警告", "串口错误，请检查线路！！！");
 }
 
-int NACK_process(int /*reserved*/, int /*timer*/, int event, void* /*callbackData*/,
-                 void* /*eventData1*/, void* /*eventData2*/) {
-    if (event != ASYNC_TIMER_EVENT_TICK) {
-        return 0;
-    }
-    SetAsyncTimerAttribute(TimerID1, TIMER_ATTR_ENABLED, 0);
+namespace {
+
+void ShowConnectTimeout() {
     static const char kTimeout[] = "目标板响应超时，请检查线路！！";
     SetStatus(kTimeout);
     LogLine(kTimeout);
     SetCtrlAttribute(panelHandle, PANEL_CONNECT, ATTR_DIMMED, 0);
+}
+
+}  // namespace
+
+int NACK_process(int /*reserved*/, int /*timer*/, int event, void* /*callbackData*/,
+                 void* /*eventData1*/, void* /*eventData2*/) {
+    if (event == ASYNC_TIMER_EVENT_TICK) {
+        ReportConnectTimeout(ShowConnectTimeout);
+    }
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <thread>
 
 #include "ChipLoad.h"
 #include "TideComm.h"
@@ -150,6 +151,28 @@ TEST_F(Connection, SilentTargetTimesOutWithinTwoSecondsAndConnectIsUsableAgain) 
     EXPECT_FALSE(portOpen());
     pressConnect();
     EXPECT_EQ("\x7F", pty.read(1, 2s));
+}
+
+// The response timer's tick runs on the timer thread: one that found the
+// timer enabled may go on only after the sync's ACK has been handled.
+TEST_F(Connection, ATickUnderWayWhenTheSyncAckIsHandledReportsNoTimeout) {
+    // No real tick meanwhile: the one under way is played below.
+    ASSERT_EQ(0, SuspendAsyncTimerCallbacks());
+    pressConnect();
+    ASSERT_EQ("\x7F", pty.read(1, 2s));
+    pty.write("\x79");
+    // Get Version follows once the ACK has been handled.
+    ASSERT_EQ("\x01\xFE", pty.read(2, 10s));
+    const int timer = app->onUi([] { return TimerID1; });
+    std::thread([timer] {
+        NACK_process(0, timer, ASYNC_TIMER_EVENT_TICK, nullptr, nullptr, nullptr);
+    }).join();
+    ASSERT_EQ(0, ResumeAsyncTimerCallbacks());
+    EXPECT_NE(kTimeout, app->status());
+    for (const auto& line : app->log()) {
+        EXPECT_NE(kTimeout, line);
+    }
+    EXPECT_EQ(1, app->ui().attribute(main, PANEL_CONNECT, ATTR_DIMMED));
 }
 
 TEST_F(Connection, ConnectUsesThePortTheTerminalAlreadyHolds) {

@@ -207,11 +207,16 @@ class Watchdog {
 struct TickPopup {
     std::atomic<bool> asking{false};
     std::atomic<bool> answered{false};
+    // The first tick asks only once this is set.
+    std::atomic<bool> mayAsk{true};
+    int timer = 0;
+    std::atomic<bool> discarded{false};
 };
 
 void RaisePopupOnFirstTick(void* data) {
     auto* tick = static_cast<TickPopup*>(data);
     if (!tick->asking.exchange(true)) {
+        test_support::WaitFor([tick] { return tick->mayAsk.load(); });
         MessagePopup("告警", "芯片不空，请重新擦除！");
         tick->answered = true;
     }
@@ -235,6 +240,50 @@ TEST_F(QtFrontEndTest, APopupRaisedOnATickIsShownWhileTheWindowThreadDiscardsThe
         EXPECT_EQ(1, RTEUSTEdiscardtimer(timer));
         EXPECT_TRUE(tick.answered);
         EXPECT_TRUE(operatorAtTheScreen.done());
+    });
+}
+
+void DiscardTickingTimer(void* data) {
+    auto* tick = static_cast<TickPopup*>(data);
+    tick->mayAsk = true;  // the tick asks while this callback waits for it
+    RTEUSTEdiscardtimer(tick->timer);
+    tick->discarded = true;
+}
+
+// As the quit does it: the discard runs in a callback, where no engine event
+// may run, and the tick asks for its pop-up only then. The pop-up is shown
+// and answered, and afterwards events flow again: the operator's next click
+// still gets through.
+TEST_F(QtFrontEndTest, AfterADiscardInACallbackWaitedForATicksPopupEventsFlowAgain) {
+    runUi([&] {
+        DialogOperator operatorAtTheScreen({[](QDialog* dialog) { dialog->reject(); }});
+        ASSERT_NE(0, RTEUSTEinitialize());
+        TickPopup tick;
+        tick.mayAsk = false;
+        tick.timer = RTEUSTEnewtimer(RaisePopupOnFirstTick, &tick);
+        ASSERT_NE(0, tick.timer);
+        const std::uint32_t fiveMs[2] = {0, 5000000};
+        ASSERT_EQ(1, RTEUSTEsettimer(tick.timer, fiveMs));
+        ASSERT_TRUE(test_support::WaitFor([&] { return tick.asking.load(); }));
+        const Watchdog watchdog("a callback discarding a timer whose tick shows a pop-up",
+                                std::chrono::seconds(20));
+        deferredRuns = 0;
+        Recorder::instance().clear();
+        PostDeferredCall(DiscardTickingTimer, &tick);
+        ASSERT_TRUE(waitFor([&] { return tick.discarded.load(); }));
+        EXPECT_TRUE(tick.answered);
+        EXPECT_TRUE(operatorAtTheScreen.done());
+        PostDeferredCall(CountDeferred, nullptr);
+        EXPECT_TRUE(waitFor([&] { return deferredRuns == 1; }));
+        QTest::mouseClick(widget("MAIN_GO"), Qt::LeftButton);
+        EXPECT_TRUE(waitFor([&] {
+            for (const RecordedEvent& event : Recorder::instance().events()) {
+                if (event.event == EVENT_COMMIT) {
+                    return true;
+                }
+            }
+            return false;
+        }));
     });
 }
 

@@ -1,5 +1,7 @@
 #include "option_bytes.h"
 
+#include <algorithm>
+
 namespace isp {
 namespace {
 
@@ -38,6 +40,48 @@ std::optional<OptionBytes> decodeOptionBytes(const DeviceInfo& device,
         }
     }
     return out;
+}
+
+std::optional<std::uint32_t> protectionGroupOf(const DeviceInfo& device, std::uint32_t flashSize,
+                                               std::uint32_t offset) {
+    if (!device.optionLayout || offset >= flashSize) {
+        return std::nullopt;
+    }
+    const OptionLayout& l = *device.optionLayout;
+    if (l.wrp == OptionLayout::Wrp::kBits && l.wrpGroupBytes != 0) {
+        return std::min(8 * l.wrpBytes - 1, offset / l.wrpGroupBytes);
+    }
+    std::uint64_t end = 0;
+    const auto units = eraseUnitsFor(device, flashSize);
+    for (std::uint32_t unit = 0; unit < units.size(); ++unit) {
+        end += units[unit];
+        if (offset < end) {
+            return unit;
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<std::uint32_t> protectedGroupsIn(const DeviceInfo& device, const OptionBytes& options,
+                                             std::uint32_t flashSize, std::uint32_t offset,
+                                             std::uint32_t length) {
+    std::vector<std::uint32_t> hit;
+    if (length == 0) {
+        return hit;
+    }
+    const auto first = protectionGroupOf(device, flashSize, offset);
+    const std::uint64_t lastOffset =
+        std::min<std::uint64_t>(std::uint64_t{offset} + length - 1, flashSize - 1ull);
+    const auto last = protectionGroupOf(device, flashSize, static_cast<std::uint32_t>(lastOffset));
+    if (!first || !last) {
+        return hit;
+    }
+    for (const std::uint32_t group : options.protectedGroups) {
+        if (group >= *first && group <= *last) {
+            hit.push_back(group);
+        }
+    }
+    return hit;
 }
 
 std::string readProtectionText(int level) {

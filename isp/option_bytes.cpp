@@ -24,19 +24,27 @@ std::optional<OptionBytes> decodeOptionBytes(const DeviceInfo& device,
         out.user.push_back(block[l.user + i * step]);
     }
     if (l.wrp == OptionLayout::Wrp::kArea) {
-        const std::uint8_t start = block[l.wrpOffset];
-        const std::uint8_t end = block[l.wrpOffset + l.wrpBytes];
+        // The page fields are as wide as the bank's page numbers need (six
+        // bits on a G07x, eight on the largest L4); the rest of the byte is
+        // reserved.
+        const std::size_t pages =
+            device.banks.empty() ? 256 : device.banks.front().unitSizes.size();
+        std::uint32_t mask = 1;
+        while (mask < pages) {
+            mask <<= 1;
+        }
+        mask -= 1;
+        const std::uint32_t start = block[l.wrpOffset] & mask;
+        const std::uint32_t end = block[l.wrpOffset + l.wrpBytes] & mask;
         for (std::uint32_t g = start; g <= end; ++g) {
             out.protectedGroups.push_back(g);
         }
         return out;
     }
-    for (std::uint32_t i = 0; i < l.wrpBytes; ++i) {
-        const std::uint8_t bits = block[l.wrpOffset + i * step];
-        for (std::uint32_t b = 0; b < 8; ++b) {
-            if ((bits & (1u << b)) == 0) {
-                out.protectedGroups.push_back(8 * i + b);
-            }
+    const std::uint32_t groups = l.wrpBits != 0 ? l.wrpBits : 8 * l.wrpBytes;
+    for (std::uint32_t g = 0; g < groups; ++g) {
+        if ((block[l.wrpOffset + (g / 8) * step] & (1u << (g % 8))) == 0) {
+            out.protectedGroups.push_back(g);
         }
     }
     return out;
@@ -49,7 +57,8 @@ std::optional<std::uint32_t> protectionGroupOf(const DeviceInfo& device, std::ui
     }
     const OptionLayout& l = *device.optionLayout;
     if (l.wrp == OptionLayout::Wrp::kBits && l.wrpGroupBytes != 0) {
-        return std::min(8 * l.wrpBytes - 1, offset / l.wrpGroupBytes);
+        const std::uint32_t groups = l.wrpBits != 0 ? l.wrpBits : 8 * l.wrpBytes;
+        return std::min(groups - 1, offset / l.wrpGroupBytes);
     }
     std::uint64_t end = 0;
     const auto units = eraseUnitsFor(device, flashSize);

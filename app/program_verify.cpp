@@ -115,7 +115,6 @@ void VerifyBlockArrived(const unsigned char* bytes, int count) {
     }
     sub_read_base_addr += count;
     sub_read_byte_number -= count;
-    SetCtrlVal(opsTabPanel, TABOPS_PROGRESS, binLength - sub_read_byte_number.load());
     if (sub_read_byte_number.load() > 0) {
         sub_read_mode = 1;
         ISPCmdSend(0x11);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "ChipLoad.h"
 #include "device_table.h"
@@ -44,25 +45,37 @@ void ShowFailure(const char* text) {
     SetCtrlVal(opsTabPanel, TABOPS_PROGRESS, 0);
 }
 
-void ReportMismatch(std::optional<std::uint32_t> protectedGroup) {
+// protectedGroup: the write-protected group holding the differing byte.
+// otherProtected: protected groups elsewhere, which on some families keep a
+// whole-chip erase from running at all.
+void ReportMismatch(std::optional<std::uint32_t> protectedGroup,
+                    const std::string& otherProtected = "") {
     char text[384];
-    if (!protectedGroup) {
+    const int at = std::snprintf(
+        text, sizeof text, RTE_Translate("校验失败：地址0x%08lX处FLASH为0x%02X，文件为0x%02X"),
+        mismatch.address, mismatch.flash, mismatch.file);
+    const auto rest =
+        static_cast<std::size_t>(std::clamp(at, 0, static_cast<int>(sizeof text) - 1));
+    if (protectedGroup) {
         std::snprintf(
-            text, sizeof text,
-            RTE_Translate("校验失败：地址0x%08lX处FLASH为0x%02X，文件为0x%02X，烧写未成功！！！"),
-            mismatch.address, mismatch.flash, mismatch.file);
-        ShowFailure(text);
-        MessagePopup(kWarningTitle, text);
-        return;
+            text + rest, sizeof text - rest,
+            RTE_Translate("；该地址位于写保护组%u，Bootloader不擦写写保护的区域，烧写未成功！！！"),
+            static_cast<unsigned int>(*protectedGroup));
+    } else if (!otherProtected.empty()) {
+        std::snprintf(
+            text + rest, sizeof text - rest,
+            RTE_Translate(
+                "；芯片的写保护组%s处于写保护状态，整片擦除可能因此未执行，烧写未成功！！！"),
+            otherProtected.c_str());
+    } else {
+        std::snprintf(text + rest, sizeof text - rest, "%s", RTE_Translate("，烧写未成功！！！"));
     }
-    std::snprintf(
-        text, sizeof text,
-        RTE_Translate("校验失败：地址0x%08lX处FLASH为0x%02X，文件为0x%02X；该地址位于写保护"
-                      "组%u，Bootloader不擦写写保护的区域，烧写未成功！！！"),
-        mismatch.address, mismatch.flash, mismatch.file,
-        static_cast<unsigned int>(*protectedGroup));
     ShowFailure(text);
-    OfferWriteUnprotect(text);
+    if (protectedGroup || !otherProtected.empty()) {
+        OfferWriteUnprotect(text);
+    } else {
+        MessagePopup(kWarningTitle, text);
+    }
 }
 
 // The option bytes say whether the differing byte lies in a protected group.
@@ -131,11 +144,21 @@ void OptionBytesArrived(const unsigned char* bytes, int count) {
     const auto options =
         device ? isp::decodeOptionBytes(*device, std::span(bytes, static_cast<std::size_t>(count)))
                : std::nullopt;
-    const auto group = options ? isp::protectionGroupOf(
-                                     *device, static_cast<std::uint32_t>(FlashBytes()),
-                                     static_cast<std::uint32_t>(mismatch.address - FLASH_BASE_ADDR))
-                               : std::nullopt;
-    const bool isProtected = group && std::ranges::find(options->protectedGroups, *group) !=
-                                          options->protectedGroups.end();
-    ReportMismatch(isProtected ? group : std::nullopt);
+    if (!options) {
+        ReportMismatch(std::nullopt);
+        return;
+    }
+    const auto& groups = options->protectedGroups;
+    const auto group =
+        isp::protectionGroupOf(*device, static_cast<std::uint32_t>(FlashBytes()),
+                               static_cast<std::uint32_t>(mismatch.address - FLASH_BASE_ADDR));
+    if (group && std::ranges::find(groups, *group) != groups.end()) {
+        ReportMismatch(group);
+        return;
+    }
+    std::string others;
+    for (const std::uint32_t g : groups) {
+        others += (others.empty() ? "" : ",") + std::to_string(g);
+    }
+    ReportMismatch(std::nullopt, others);
 }

@@ -141,6 +141,24 @@ INSTANTIATE_TEST_SUITE_P(Families, WriteProtected,
                                            WriteCase{"f407vg", 1, 24 * 1024, 0x08004000},
                                            WriteCase{"g071rb", 2, 8 * 1024, 0x08001000}));
 
+// Some families refuse a whole-chip erase while any group is protected, so a
+// difference outside the protected groups still names them.
+TEST_F(Protected, ADifferenceOutsideTheProtectedGroupsStillNamesThem) {
+    stm32sim::FaultConfig faults;
+    faults.corrupt_programmed_byte = 0x08000010;
+    start("f103c8", faults, apptest::Link::kRfc2217, false, {3});
+    connect();
+    loadImage(Pattern(256, 2));
+    ui().queuePopupAnswer(kKeep);
+    app->click(ops, TABOPS_WRITE);
+    ASSERT_TRUE(waitForPopupStarting("校验失败：地址0x08000010")) << status();
+    const std::string popup = popupStarting("校验失败");
+    EXPECT_NE(std::string::npos, popup.find("写保护组3")) << popup;
+    EXPECT_NE(std::string::npos, popup.find("确认解除写保护吗")) << popup;
+    ui().waitIdle();
+    EXPECT_NE(0xFFFFFFFFu, target().write_protection()) << "kept: the operator declined";
+}
+
 TEST_F(Protected, VerifyCatchesACorruptedByteAndTheStatusDoesNotClaimSuccess) {
     stm32sim::FaultConfig faults;
     faults.corrupt_programmed_byte = 0x08000123;

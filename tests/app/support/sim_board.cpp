@@ -21,7 +21,8 @@ stm32sim::Product ProductNamed(const std::string& name) {
 
 SimBoard::SimBoard(int com, const std::string& product, stm32sim::FaultConfig faults, Link link,
                    bool readProtected, std::vector<std::uint32_t> writeProtected)
-    : SimBoard(com, ProductNamed(product), faults, link, readProtected, std::move(writeProtected)) {}
+    : SimBoard(com, ProductNamed(product), faults, link, readProtected, std::move(writeProtected)) {
+}
 
 SimBoard::SimBoard(int com, const stm32sim::Product& product, stm32sim::FaultConfig faults,
                    Link link, bool readProtected, std::vector<std::uint32_t> writeProtected) {

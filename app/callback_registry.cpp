@@ -3,6 +3,7 @@
 #include "connection.h"
 #include "file_loading.h"
 #include "flash_ops.h"
+#include "protection.h"
 #include "rte_callbacks.h"
 #include "startup.h"
 #include "terminal.h"
@@ -34,4 +35,6 @@ void RegisterChipLoadCallbacks(void) {
     RTE_RegisterCallback("check_blank", check_blank);
     RTE_RegisterCallback("flash_op_clear", flash_op_clear);
     RTE_RegisterCallback("set_page_addr", set_page_addr);
+    RTE_RegisterCallback("read_unprotect", read_unprotect);
+    RTE_RegisterCallback("write_unprotect", write_unprotect);
 }

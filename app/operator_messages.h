@@ -18,6 +18,9 @@ inline constexpr char kReadCommandFailedText[] =
 inline constexpr char kReadProtectedText[] =
     "芯片处于读保护状态：电路连接正常；解除读保护将擦除整个Flash"
     "（命令行：chipload unprotect --read --yes）！！！";
+// An unprotect that got no answer: the option bytes may or may not have changed.
+inline constexpr char kUnprotectFailedText[] =
+    "解除保护操作无应答，请重新连接设备查看芯片状态！！！";
 inline constexpr char kReadFailedText[] = "读取操作失败，请检查boot0引脚并手动复位电路！！！";
 inline constexpr char kEraseFailedText[] = "擦除操作失败，请检查boot0引脚并手动复位电路！！！";
 inline constexpr char kWriteFailedText[] = "程序烧写操作失败，请检查boot0引脚并手动复位电路！！！";

@@ -8,6 +8,8 @@
 #include "device_table.h"
 #include "operator_messages.h"
 #include "panel_handles.h"
+#include "program_verify.h"
+#include "protection.h"
 #include "read_exchange.h"
 #include "reply_handlers.h"
 #include "reply_timeout.h"
@@ -79,8 +81,6 @@ void ShowDecimal(int control, unsigned int value) {
 
 constexpr int kFlashSizeWordLen = 2;
 constexpr int kUidLen = 12;
-// sub_read_finish_mode of the identification reads.
-enum { kReadF1Block = 1, kReadFlashSizeWord = 2, kReadUid = 3 };
 
 void ShowSizes() {
     ShowDecimal(TABOPS_FLASHSIZE, STM32_info.flash_size_kb);
@@ -108,6 +108,7 @@ void ShowUidAndFinish(const unsigned char* uidBytes) {
     }
     ISP_mode = 0;
     EnableConnectButton();
+    IdentificationFinished();
 }
 
 // d: the 22 bytes of the identification block.
@@ -137,7 +138,7 @@ void ParseFlashSizeWord(const isp::DeviceInfo& device, const unsigned char* d) {
     STM32_info.flash_size_kb = static_cast<unsigned short>(kb);
     STM32_info.ram_size_kb = static_cast<unsigned short>(device.ramSize / 1024);
     ShowSizes();
-    StartIdentificationRead(device.uidAddr, kUidLen, kReadUid);
+    StartIdentificationRead(device.uidAddr, kUidLen, READ_ID_UID);
 }
 
 // Name, family and product ID for the window and the log.
@@ -168,17 +169,25 @@ void ReadBlockArrived(const unsigned char* reply, int length) {
         ReadEnded();
         return;
     }
-    if (sub_read_finish_mode == kReadF1Block && block == ID_BLOCK_LEN) {
+    if (sub_read_finish_mode == READ_ID_F1_BLOCK && block == ID_BLOCK_LEN) {
         ParseIdentification(reply + 1);
         return;
     }
-    if (sub_read_finish_mode == kReadFlashSizeWord && block == kFlashSizeWordLen &&
+    if (sub_read_finish_mode == READ_ID_FLASH_SIZE && block == kFlashSizeWordLen &&
         TargetDevice() != nullptr) {
         ParseFlashSizeWord(*TargetDevice(), reply + 1);
         return;
     }
-    if (sub_read_finish_mode == kReadUid && block == kUidLen) {
+    if (sub_read_finish_mode == READ_ID_UID && block == kUidLen) {
         ShowUidAndFinish(reply + 1);
+        return;
+    }
+    if (sub_read_finish_mode == READ_OPTION_BYTES && block == remaining) {
+        OptionBytesArrived(reply + 1, block);
+        return;
+    }
+    if (sub_read_finish_mode == READ_VERIFY) {
+        VerifyBlockArrived(reply + 1, block);
         return;
     }
     // Raised before the bytes are stored, which wakes the blank-check worker.
@@ -311,7 +320,7 @@ void HandleGetIdReply(int /*port*/, const unsigned char* reply, int length) {
         ShowDeviceName(device);
     }
     if (TargetUsesF1Layout()) {
-        StartIdentificationRead(ID_BLOCK_ADDR, ID_BLOCK_LEN, kReadF1Block);
+        StartIdentificationRead(ID_BLOCK_ADDR, ID_BLOCK_LEN, READ_ID_F1_BLOCK);
         return;
     }
     if (device == nullptr) {
@@ -322,7 +331,7 @@ void HandleGetIdReply(int /*port*/, const unsigned char* reply, int length) {
         EnableConnectButton();
         return;
     }
-    StartIdentificationRead(device->flashSizeAddr, kFlashSizeWordLen, kReadFlashSizeWord);
+    StartIdentificationRead(device->flashSizeAddr, kFlashSizeWordLen, READ_ID_FLASH_SIZE);
 }
 
 void HandleReadMemoryReply(int port, const unsigned char* reply, int length) {
@@ -338,20 +347,23 @@ void HandleReadMemoryReply(int port, const unsigned char* reply, int length) {
             }
             EnableConnectButton();
             fail_count++;
+            // Refused three times right after Get ID answered: the chip is
+            // read-protected. It waits for a command, so nothing is sent
+            // before the operator has chosen.
+            if (fail_count >= 3 && sub_read_finish_mode >= READ_ID_F1_BLOCK &&
+                sub_read_finish_mode <= READ_ID_UID) {
+                fail_count = 0;
+                ISP_mode = 0;
+                ReadEnded();
+                ReadProtectionFound();
+                return;
+            }
             Handshake();
             sub_handshake_mode = 5;
             if (fail_count >= 3) {
                 fail_count = 0;
                 ISP_mode = 0;
-                // Refused three times right after Get ID answered: the chip
-                // is read-protected.
-                if (sub_read_finish_mode == 1 && sub_read_base_addr == ID_BLOCK_ADDR) {
-                    LogLine(kReadProtectedText);
-                    SetStatus(kReadProtectedText);
-                    MessagePopup(kWarningTitle, kReadProtectedText);
-                } else {
-                    MessagePopup(kWarningTitle, kReadCommandFailedText);
-                }
+                MessagePopup(kWarningTitle, kReadCommandFailedText);
                 ReadEnded();
             }
             return;

@@ -42,6 +42,10 @@ Handler HandlerOf(int mode) {
             return HandleWriteMemoryReply;
         case 8:
             return HandleEraseReply;
+        case 10:
+            return HandleWriteUnprotectReply;
+        case 12:
+            return HandleReadoutUnprotectReply;
         default:
             return nullptr;
     }
@@ -67,6 +71,9 @@ int ExpectedLength(const unsigned char* reply, int have) {
             return reply[1] >= MAX_PRODUCT_ID_BYTES ? 2 : reply[1] + 4;
         case 5:
             return ReadMemoryReplyLength();
+        case 10:
+        case 12:
+            return 2;  // the command's ACK, then one once the option bytes are written
         default:
             return 1;
     }

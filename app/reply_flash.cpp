@@ -9,6 +9,7 @@
 #include "operator_messages.h"
 #include "panel_handles.h"
 #include "program_image.h"
+#include "program_verify.h"
 #include "progress_status.h"
 #include "reply_handlers.h"
 #include "reply_timeout.h"
@@ -111,18 +112,25 @@ void SendNextBlock(int port) {
 }
 
 void WriteComplete() {
-    SetStatus("程序烧写完成");
-    LogLine("程序烧写完成");
-    SetCtrlVal(opsTabPanel, TABOPS_PROGRESS, binLength);
     sub_erase_finish_mode = 0;
     // Back to idle: a later byte is no answer to this write.
     ISP_mode = 0;
     sub_write_mode = 0;
-    MessagePopup("", "   Flash烧写完成！\n可以使用GO命令运行一下！！");
-    SetCtrlVal(opsTabPanel, TABOPS_PROGRESS, 0);
+    if (StartVerify()) {
+        return;
+    }
+    ProgrammingSucceeded();
 }
 
 }  // namespace
+
+void ProgrammingSucceeded(void) {
+    SetStatus("程序烧写完成");
+    LogLine("程序烧写完成");
+    SetCtrlVal(opsTabPanel, TABOPS_PROGRESS, binLength);
+    MessagePopup("", "   Flash烧写完成！\n可以使用GO命令运行一下！！");
+    SetCtrlVal(opsTabPanel, TABOPS_PROGRESS, 0);
+}
 
 void AbandonProgramming(void) {
     sub_erase_finish_mode = 0;

@@ -64,7 +64,9 @@ Expiry ExpiryOfMode() {
             return {0x02, -1, kConnectFailedText};
         case 5:
             return {0x11, static_cast<unsigned int>(sub_read_base_addr),
-                    sub_read_finish_mode != 0 ? kConnectFailedText : kReadFailedText};
+                    sub_read_finish_mode >= READ_ID_F1_BLOCK && sub_read_finish_mode <= READ_ID_UID
+                        ? kConnectFailedText
+                        : kReadFailedText};
         case 6:
             return {0x21, FLASH_BASE_ADDR, kGoFailedText};
         case 7:
@@ -77,6 +79,10 @@ Expiry ExpiryOfMode() {
                         kEraseFailedText};
             }
             return {EraseCommandCode(), -1, kEraseFailedText};
+        case 10:
+            return {0x73, -1, kUnprotectFailedText};
+        case 12:
+            return {0x92, -1, kUnprotectFailedText};
         default:
             return {0, -1, nullptr};
     }

@@ -410,20 +410,10 @@ class Session {
         return isp::decodeOptionBytes(*device_, block);
     }
 
-    // The write-protection group holding a flash address, in the family's
-    // terms: fixed-size groups, or the erase unit (sector or page).
     std::optional<std::uint32_t> groupOf(std::uint32_t address) const {
-        if (device_ == nullptr || !device_->optionLayout || address < flashBase())
+        if (device_ == nullptr || address < flashBase())
             return std::nullopt;
-        const isp::OptionLayout& l = *device_->optionLayout;
-        if (l.wrp == isp::OptionLayout::Wrp::kBits && l.wrpGroupBytes != 0) {
-            const std::uint32_t last = 8 * l.wrpBytes - 1;
-            return std::min(last, (address - flashBase()) / l.wrpGroupBytes);
-        }
-        const auto units = layout().unitsTouching(address, std::uint64_t{address} + 1);
-        if (!units || units->empty())
-            return std::nullopt;
-        return units->front();
+        return isp::protectionGroupOf(*device_, flashSize_, address - flashBase());
     }
 
     // A failed reconnection says why in its own words.

@@ -171,6 +171,10 @@ OptionLayout parseOptionLayout(const Json& layout, std::uint32_t size) {
     l.wrpOffset = numberField(layout, "wrpOffset");
     l.wrpBytes = numberField(layout, "wrpBytes");
     l.wrpGroupBytes = layout.contains("wrpGroup") ? numberField(layout, "wrpGroup") : 0;
+    l.wrpBits = layout.contains("wrpBits") ? numberField(layout, "wrpBits") : 0;
+    if (l.wrp == OptionLayout::Wrp::kBits && l.wrpBits > 8 * l.wrpBytes) {
+        throw RowError("field 'wrpBits': more bits than 'wrpBytes' hold");
+    }
     const std::uint32_t step = l.complemented ? 2 : 1;
     const std::uint64_t wrpEnd = l.wrp == OptionLayout::Wrp::kBits
                                      ? std::uint64_t{l.wrpOffset} + std::uint64_t{l.wrpBytes} * step

@@ -35,6 +35,10 @@ struct OptionLayout {
     std::uint32_t wrpOffset = 0;
     std::uint32_t wrpBytes = 0;
     std::uint32_t wrpGroupBytes = 0;  // bits: flash per bit; 0 for one bit per erase unit
+    // bits: how many of them are write-protection bits (the F2/F4 word has 12
+    // sectors' bits; its top bits are unused or, on later F4 parts, SPRMOD);
+    // 0 for all of them.
+    std::uint32_t wrpBits = 0;
 };
 
 struct DeviceInfo {

@@ -1,5 +1,7 @@
 #include "option_bytes.h"
 
+#include <algorithm>
+
 namespace isp {
 namespace {
 
@@ -22,22 +24,73 @@ std::optional<OptionBytes> decodeOptionBytes(const DeviceInfo& device,
         out.user.push_back(block[l.user + i * step]);
     }
     if (l.wrp == OptionLayout::Wrp::kArea) {
-        const std::uint8_t start = block[l.wrpOffset];
-        const std::uint8_t end = block[l.wrpOffset + l.wrpBytes];
+        // The page fields are as wide as the bank's page numbers need (six
+        // bits on a G07x, eight on the largest L4); the rest of the byte is
+        // reserved.
+        const std::size_t pages =
+            device.banks.empty() ? 256 : device.banks.front().unitSizes.size();
+        std::uint32_t mask = 1;
+        while (mask < pages) {
+            mask <<= 1;
+        }
+        mask -= 1;
+        const std::uint32_t start = block[l.wrpOffset] & mask;
+        const std::uint32_t end = block[l.wrpOffset + l.wrpBytes] & mask;
         for (std::uint32_t g = start; g <= end; ++g) {
             out.protectedGroups.push_back(g);
         }
         return out;
     }
-    for (std::uint32_t i = 0; i < l.wrpBytes; ++i) {
-        const std::uint8_t bits = block[l.wrpOffset + i * step];
-        for (std::uint32_t b = 0; b < 8; ++b) {
-            if ((bits & (1u << b)) == 0) {
-                out.protectedGroups.push_back(8 * i + b);
-            }
+    const std::uint32_t groups = l.wrpBits != 0 ? l.wrpBits : 8 * l.wrpBytes;
+    for (std::uint32_t g = 0; g < groups; ++g) {
+        if ((block[l.wrpOffset + (g / 8) * step] & (1u << (g % 8))) == 0) {
+            out.protectedGroups.push_back(g);
         }
     }
     return out;
+}
+
+std::optional<std::uint32_t> protectionGroupOf(const DeviceInfo& device, std::uint32_t flashSize,
+                                               std::uint32_t offset) {
+    if (!device.optionLayout || offset >= flashSize) {
+        return std::nullopt;
+    }
+    const OptionLayout& l = *device.optionLayout;
+    if (l.wrp == OptionLayout::Wrp::kBits && l.wrpGroupBytes != 0) {
+        const std::uint32_t groups = l.wrpBits != 0 ? l.wrpBits : 8 * l.wrpBytes;
+        return std::min(groups - 1, offset / l.wrpGroupBytes);
+    }
+    std::uint64_t end = 0;
+    const auto units = eraseUnitsFor(device, flashSize);
+    for (std::uint32_t unit = 0; unit < units.size(); ++unit) {
+        end += units[unit];
+        if (offset < end) {
+            return unit;
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<std::uint32_t> protectedGroupsIn(const DeviceInfo& device, const OptionBytes& options,
+                                             std::uint32_t flashSize, std::uint32_t offset,
+                                             std::uint32_t length) {
+    std::vector<std::uint32_t> hit;
+    if (length == 0) {
+        return hit;
+    }
+    const auto first = protectionGroupOf(device, flashSize, offset);
+    const std::uint64_t lastOffset =
+        std::min<std::uint64_t>(std::uint64_t{offset} + length - 1, flashSize - 1ull);
+    const auto last = protectionGroupOf(device, flashSize, static_cast<std::uint32_t>(lastOffset));
+    if (!first || !last) {
+        return hit;
+    }
+    for (const std::uint32_t group : options.protectedGroups) {
+        if (group >= *first && group <= *last) {
+            hit.push_back(group);
+        }
+    }
+    return hit;
 }
 
 std::string readProtectionText(int level) {

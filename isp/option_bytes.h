@@ -25,6 +25,19 @@ struct OptionBytes {
 std::optional<OptionBytes> decodeOptionBytes(const DeviceInfo& device,
                                              std::span<const std::uint8_t> block);
 
+// The write-protection group holding flash offset `offset` of a part whose
+// flash is `flashSize` bytes: a fixed-size group of the family's bits (the
+// last bit covers the rest of the flash), else the erase unit (sector or
+// page) holding it. nullopt without a layout or past the flash.
+std::optional<std::uint32_t> protectionGroupOf(const DeviceInfo& device, std::uint32_t flashSize,
+                                               std::uint32_t offset);
+
+// The protected groups among those that flash offsets [offset, offset +
+// length) touch, ascending.
+std::vector<std::uint32_t> protectedGroupsIn(const DeviceInfo& device, const OptionBytes& options,
+                                             std::uint32_t flashSize, std::uint32_t offset,
+                                             std::uint32_t length);
+
 // "level 1 (read-protected)" and the like.
 std::string readProtectionText(int level);
 

@@ -89,6 +89,9 @@
 #define TABOPS_CHECKBLANK 38  // command button, callback check_blank
 #define TABOPS_CLEARLOG 39    // command button, callback flash_op_clear
 #define TABOPS_DEVICE 40      // string: the identified part's name
+#define TABOPS_READUNPROTECT 60   // command button, callback read_unprotect
+#define TABOPS_WRITEUNPROTECT 61  // command button, callback write_unprotect
+#define TABOPS_VERIFY 62          // toggle: read back and compare after programming
 
 // Callbacks the panel file names; register each with RTE_RegisterCallback
 // before LoadPanel.

@@ -313,6 +313,14 @@ std::vector<Reply> Bootloader::on_command() {
             }
             memory_.erase_all();
             memory_.set_readout_protection(false);
+            // Families that keep their option bytes in a complemented block
+            // change them by erasing the block and programming it again, so
+            // lifting read protection also lifts write protection there.
+            // Those programmed through an option register (F2/F4, G0/L4)
+            // rewrite the level and keep the write-protection bits.
+            if (memory_.product().family->options->complemented) {
+                memory_.unprotect_all();
+            }
             Reply done = finish({ack}, true, "flash erased, protection removed, reset");
             done.busy = memory_.product().family->mass_erase_time;
             done.then = Reply::Then::reset;
@@ -421,6 +429,15 @@ std::vector<Reply> Bootloader::on_write_data() {
     const std::uint32_t granule = std::max<std::uint32_t>(4, family.write_unit);
     const std::uint32_t whole_words = length - length % granule;
     const auto result = memory_.program_flash(address_, data.first(whole_words));
+    if (const auto bad = faults_.corrupt_programmed_byte();
+        bad && *bad >= address_ && *bad - address_ < whole_words) {
+        const std::uint32_t offset = *bad - flash_base;
+        const auto kept = memory_.read(*bad, 1);
+        if (kept) {
+            const std::uint8_t flipped = static_cast<std::uint8_t>((*kept)[0] ^ 0x01);
+            memory_.load_flash(offset, std::span(&flipped, 1));
+        }
+    }
     const Duration busy = family.program_time * result.units_programmed;
     // Write-protected sectors are skipped without an error, as AN3155 warns.
     std::string detail = whole_words < length ? "last partial word not programmed" : "";

@@ -21,6 +21,9 @@ class FaultInjector {
     bool refuse_reply() { return chance(config_.refuse_fraction); }
     bool lose_reply() { return chance(config_.lose_fraction); }
     bool reset_now() { return chance(config_.reset_fraction); }
+    std::optional<std::uint32_t> corrupt_programmed_byte() const {
+        return config_.corrupt_programmed_byte;
+    }
     // A noise byte to send before a reply, or -1 for none.
     int noise_byte();
 

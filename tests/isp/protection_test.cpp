@@ -75,7 +75,20 @@ TEST_P(Protection, WriteProtectionShowsInTheOptionBytesUntilLifted) {
 
     const std::uint8_t group = GetParam().group;
     ASSERT_TRUE(client.writeProtect(std::span(&group, 1)));
-    EXPECT_EQ(options(client).protectedGroups, std::vector<std::uint32_t>{group});
+    const isp::OptionBytes protectedNow = options(client);
+    EXPECT_EQ(protectedNow.protectedGroups, std::vector<std::uint32_t>{group});
+    // The group starts at inGroup: a range ending just before it touches no
+    // protected group, one reaching a byte into it does.
+    const isp::DeviceInfo& device = *isp::DeviceTable::builtin().find(client.getId().value());
+    const std::uint32_t start = GetParam().inGroup;
+    const auto in = [&](std::uint32_t offset, std::uint32_t length) {
+        return isp::protectedGroupsIn(device, protectedNow, device.flashSizeMax, offset, length);
+    };
+    EXPECT_TRUE(in(0, start).empty());
+    EXPECT_EQ(in(start - 1, 2), std::vector<std::uint32_t>{group});
+    EXPECT_EQ(isp::protectionGroupOf(device, device.flashSizeMax, start), group);
+    EXPECT_EQ(isp::protectionGroupOf(device, device.flashSizeMax, device.flashSizeMax),
+              std::nullopt);
     ASSERT_TRUE(client.writeMemory(kFlash + GetParam().inGroup, isp::Bytes(8, 0x12)));
     EXPECT_EQ(client.readMemory(kFlash + GetParam().inGroup, 8).value(), isp::Bytes(8, 0xFF))
         << "the bootloader skips protected groups without a NACK";
@@ -97,6 +110,45 @@ TEST(ReadAccess, ASilentLineIsNotReadProtection) {
     const auto access = isp::probeReadAccess(client, kFlash);
     ASSERT_FALSE(access);
     EXPECT_NE(access.failure().status, isp::Status::kRefused);
+}
+
+// Blocks as the reference manuals lay them out, decoded from the table's rows.
+struct Block {
+    std::uint16_t productId;
+    isp::Bytes bytes;
+    int level;
+    std::vector<std::uint32_t> groups;
+};
+
+TEST(OptionBytes, DecodeTheFamilysLevelAndWriteProtectionBitsOnly) {
+    const Block blocks[] = {
+        // F1: RDP, USER, data, WRP0..3, each followed by its complement.
+        {0x410,
+         {0xA5, 0x5A, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFE, 0x01, 0xFF, 0x00, 0xFF, 0x00, 0x7F,
+          0x80},
+         0,
+         {0, 31}},
+        // F4: USER, RDP, then nWRP of sectors 0-11; bit 15 (SPRMOD on the
+        // later parts) is 0 and protects nothing.
+        {0x413, {0xED, 0x00, 0xFF, 0xFF, 0, 0, 0, 0, 0xFB, 0x7F, 0xFF, 0xFF, 0, 0, 0, 0}, 1, {2}},
+        // G0: OPTR with RDP first; WRP1A from start page 4 to end page 6.
+        {0x460, isp::Bytes(0x20, 0xFF), 2, {4, 5, 6}},
+    };
+    for (Block b : blocks) {
+        SCOPED_TRACE(b.productId);
+        const isp::DeviceInfo* device = isp::DeviceTable::builtin().find(b.productId);
+        ASSERT_NE(device, nullptr);
+        if (b.productId == 0x460) {
+            b.bytes[0] = 0xCC;
+            b.bytes[0x18] = 0xC4;  // reserved bits above the six of a G07x page number
+            b.bytes[0x1A] = 0x06;
+        }
+        b.bytes.resize(std::max<std::size_t>(b.bytes.size(), device->optionBytesSize), 0xFF);
+        const auto decoded = isp::decodeOptionBytes(*device, b.bytes);
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(decoded->readProtectionLevel, b.level);
+        EXPECT_EQ(decoded->protectedGroups, b.groups);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, Protection, ::testing::ValuesIn(families),

@@ -176,6 +176,18 @@ TEST(Faults, SpontaneousResetSendsTheChipBackToWaitingForSync) {
     EXPECT_EQ(talk(target, {0x7F}), Bytes{ack});
 }
 
+TEST(Faults, ACorruptedByteIsAcknowledgedAndOnlyThatByteDiffers) {
+    Target target(with_faults({.corrupt_programmed_byte = 0x0800'0005}));
+    ASSERT_EQ(talk(target, {0x7F}), Bytes{ack});
+    const Bytes data{1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_EQ(talk(target, command(0x31) + address_frame(0x0800'0000) + block(data)),
+              (Bytes{ack, ack, ack}));
+    EXPECT_EQ(target.read_memory(0x0800'0000, 8), (Bytes{1, 2, 3, 4, 5, 7, 7, 8}));
+    EXPECT_EQ(talk(target, command(0x31) + address_frame(0x0800'0008) + block(data)),
+              (Bytes{ack, ack, ack}));
+    EXPECT_EQ(target.read_memory(0x0800'0008, 8), data) << "another block is left alone";
+}
+
 TEST(Faults, StrayByteAfterEveryReset) {
     TargetConfig config = with_faults({.stray_byte_after_reset = 0x00});
     config.boot0 = Boot0Polarity::rts_asserted;

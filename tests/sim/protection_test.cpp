@@ -9,19 +9,20 @@ namespace {
 
 struct Layout {
     const char* product;
-    std::uint32_t options;   // option-byte address
-    Bytes unprotected;       // first bytes of the block at power-up
-    std::uint32_t rdp_at;    // read protection byte
-    std::uint32_t group;     // write-protection group to protect
-    std::uint32_t in_group;  // a flash offset inside it
-    std::uint32_t wrp_at;    // the option byte that shows it
-    std::uint8_t wrp;        // its value then
+    std::uint32_t options;     // option-byte address
+    Bytes unprotected;         // first bytes of the block at power-up
+    std::uint32_t rdp_at;      // read protection byte
+    std::uint32_t group;       // write-protection group to protect
+    std::uint32_t in_group;    // a flash offset inside it
+    std::uint32_t wrp_at;      // the option byte that shows it
+    std::uint8_t wrp;          // its value then
+    bool unprotect_lifts_wrp;  // Readout Unprotect also clears write protection
 };
 
 const Layout layouts[] = {
-    {"f103c8", 0x1FFF'F800, {0xA5, 0x5A, 0xFF, 0x00}, 0, 2, 8192, 8, 0xFB},
-    {"f407vg", 0x1FFF'C000, {0xFF, 0xAA, 0xFF, 0xFF}, 1, 5, 0x2'0000, 8, 0xDF},
-    {"g071rb", 0x1FFF'7800, {0xAA, 0xFF, 0xFF, 0xFF}, 0, 3, 3 * 2048, 0x18, 0x03},
+    {"f103c8", 0x1FFF'F800, {0xA5, 0x5A, 0xFF, 0x00}, 0, 2, 8192, 8, 0xFB, true},
+    {"f407vg", 0x1FFF'C000, {0xFF, 0xAA, 0xFF, 0xFF}, 1, 5, 0x2'0000, 8, 0xDF, false},
+    {"g071rb", 0x1FFF'7800, {0xAA, 0xFF, 0xFF, 0xFF}, 0, 3, 3 * 2048, 0x18, 0x03, false},
 };
 
 class Protection : public ::testing::TestWithParam<Layout> {};
@@ -75,6 +76,7 @@ TEST_P(Protection, StartsInTheConfiguredStateAndUnprotectErasesAndDropsTheSessio
     EXPECT_FALSE(target.readout_protected());
     EXPECT_EQ(target.read_memory(flash_base, 16), Bytes(16, 0xFF)) << "flash mass-erased";
     EXPECT_EQ(target.read_memory(l.options + l.rdp_at, 1), Bytes{l.unprotected[l.rdp_at]});
+    EXPECT_EQ(l.unprotect_lifts_wrp, (target.write_protection() & (1u << l.group)) != 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, Protection, ::testing::ValuesIn(layouts),

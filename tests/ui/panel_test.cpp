@@ -50,6 +50,8 @@ const char* const kCallbacks[] = {
     "page_read",
     "page_erase",
     "check_blank",
+    "read_unprotect",
+    "write_unprotect",
 };
 
 class Panel : public ::testing::Test {
@@ -134,6 +136,7 @@ TEST_F(Panel, EveryControlTheProgramDrivesHasItsIdAndKind) {
         {&ops, "TABOPS_PROGRESS", TABOPS_PROGRESS, 29, ControlKind::Numeric},
         {&ops, "TABOPS_RAMSIZE", TABOPS_RAMSIZE, 30, ControlKind::String},
         {&ops, "TABOPS_FLASHSIZE", TABOPS_FLASHSIZE, 31, ControlKind::String},
+        {&ops, "TABOPS_VERIFY", TABOPS_VERIFY, 62, ControlKind::Toggle},
     };
     for (const auto& e : table) {
         EXPECT_EQ(e.macro, e.id) << e.constant << " in ChipLoad.h";
@@ -194,8 +197,9 @@ TEST_F(Panel, EveryCallbackIsBoundWhereItsRoleNeedsIt) {
     EXPECT_TRUE(on("ReceiveDisplayCB", term, TABTERM_DISPLAY));
     EXPECT_TRUE(on("set_page_addr", ops, TABOPS_STARTPAGE));
     EXPECT_TRUE(on("set_page_addr", ops, TABOPS_ENDPAGE));
-    for (const char* name : {"chip_erase", "page_erase", "FlashWrite", "flashExcute", "chip_read",
-                             "page_read", "check_blank", "flash_op_clear"}) {
+    for (const char* name :
+         {"chip_erase", "page_erase", "FlashWrite", "flashExcute", "chip_read", "page_read",
+          "check_blank", "flash_op_clear", "read_unprotect", "write_unprotect"}) {
         const auto range = bound.equal_range(name);
         ASSERT_NE(range.first, range.second) << name;
         EXPECT_EQ(range.first->second.first, ops) << name << " is not on the operations page";

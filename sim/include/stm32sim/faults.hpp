@@ -54,6 +54,10 @@ struct FaultConfig {
     double reset_fraction = 0.0;
     // Sent by the chip each time it comes out of reset, as some adapters do.
     std::optional<std::uint8_t> stray_byte_after_reset{};
+    // Write Memory acknowledges as usual but this flash address keeps a
+    // byte with its lowest bit inverted: a cell that did not take its value,
+    // which only reading back finds.
+    std::optional<std::uint32_t> corrupt_programmed_byte{};
 
     bool operator==(const FaultConfig&) const = default;
 };

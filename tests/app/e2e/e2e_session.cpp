@@ -1,6 +1,7 @@
 #include "e2e_session.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "ChipLoad.h"
 #include "TideComm.h"
@@ -28,8 +29,9 @@ void Session::TearDown() {
 }
 
 void Session::start(const std::string& product, stm32sim::FaultConfig faults, apptest::Link link,
-                    bool readProtected) {
-    board = std::make_unique<apptest::SimBoard>(kCom, product, faults, link, readProtected);
+                    bool readProtected, std::vector<std::uint32_t> writeProtected) {
+    board = std::make_unique<apptest::SimBoard>(kCom, product, faults, link, readProtected,
+                                                std::move(writeProtected));
     startProgram();
 }
 

@@ -36,7 +36,8 @@ class Session : public ::testing::Test {
 
     // Starts the board (a part name of the simulator) and the program.
     void start(const std::string& product = "f103c8", stm32sim::FaultConfig faults = {},
-               apptest::Link link = apptest::Link::kRfc2217, bool readProtected = false);
+               apptest::Link link = apptest::Link::kRfc2217, bool readProtected = false,
+               std::vector<std::uint32_t> writeProtected = {});
     void start(const stm32sim::Product& product);
     // Presses connect and waits for the identification to be shown.
     void connect();

@@ -46,7 +46,8 @@ TEST_P(Program, ImageLandsWholeAndTheRestStaysErased) {
     ui().waitIdle();
     EXPECT_EQ(0, ui().intValue(ops, TABOPS_PROGRESS));
     EXPECT_EQ("程序烧写完成", status());
-    EXPECT_EQ((std::vector<std::string>{"FLASH擦除完毕.", "程序烧写完成"}),
+    EXPECT_EQ((std::vector<std::string>{"FLASH擦除完毕.", "程序写入完毕，开始校验...", "校验通过",
+                                        "程序烧写完成"}),
               logAfter("开始程序装载进程......"));
 
     const auto flash = target().flash();
@@ -55,10 +56,18 @@ TEST_P(Program, ImageLandsWholeAndTheRestStaysErased) {
                             [](std::uint8_t b) { return b == 0xFF; }));
 
     // One erase, then one Write Memory per block of 256, the last padded to
-    // whole words so that no byte is dropped.
+    // whole words so that no byte is dropped; then the verify reads back
+    // exactly the image.
     const auto commands = target().commands();
     const std::size_t blocks = (length + 255) / 256;
-    ASSERT_EQ(1 + blocks, commands.size());
+    ASSERT_EQ(1 + 2 * blocks, commands.size());
+    for (std::size_t i = 0; i < blocks; i++) {
+        SCOPED_TRACE(i);
+        const auto& read = commands[1 + blocks + i];
+        EXPECT_EQ(0x11, read.command);
+        EXPECT_EQ(0x08000000u + 256 * i, read.address.value_or(0));
+        EXPECT_EQ(std::min<std::size_t>(256, length - 256 * i), read.length.value_or(0));
+    }
     EXPECT_EQ(0x43, commands[0].command);
     for (std::size_t i = 0; i < blocks; i++) {
         SCOPED_TRACE(i);

@@ -1,6 +1,7 @@
 #include "sim_board.h"
 
 #include <stdexcept>
+#include <utility>
 
 #include "app_harness.h"
 
@@ -19,15 +20,17 @@ stm32sim::Product ProductNamed(const std::string& name) {
 }  // namespace
 
 SimBoard::SimBoard(int com, const std::string& product, stm32sim::FaultConfig faults, Link link,
-                   bool readProtected)
-    : SimBoard(com, ProductNamed(product), faults, link, readProtected) {}
+                   bool readProtected, std::vector<std::uint32_t> writeProtected)
+    : SimBoard(com, ProductNamed(product), faults, link, readProtected, std::move(writeProtected)) {
+}
 
 SimBoard::SimBoard(int com, const stm32sim::Product& product, stm32sim::FaultConfig faults,
-                   Link link, bool readProtected) {
+                   Link link, bool readProtected, std::vector<std::uint32_t> writeProtected) {
     stm32sim::TargetConfig config;
     config.product = product;
     config.faults = faults;
     config.read_protected = readProtected;
+    config.write_protected_groups = std::move(writeProtected);
     if (link == Link::kPty) {
         config.start = stm32sim::StartMode::bootloader;
         config.boot0 = stm32sim::Boot0Polarity::tied_high;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "stm32sim/pty_server.hpp"
 #include "stm32sim/rfc2217_server.hpp"
@@ -24,10 +25,10 @@ class SimBoard {
     // pseudo-terminal has none, so the part waits in its bootloader.
     explicit SimBoard(int com, const std::string& product = "f103c8",
                       stm32sim::FaultConfig faults = {}, Link link = Link::kRfc2217,
-                      bool readProtected = false);
+                      bool readProtected = false, std::vector<std::uint32_t> writeProtected = {});
     // A part of one's own making (say, a product ID no table knows).
     SimBoard(int com, const stm32sim::Product& product, stm32sim::FaultConfig faults, Link link,
-             bool readProtected = false);
+             bool readProtected = false, std::vector<std::uint32_t> writeProtected = {});
     ~SimBoard();
     SimBoard(const SimBoard&) = delete;
     SimBoard& operator=(const SimBoard&) = delete;

@@ -376,7 +376,8 @@ void HandleReadMemoryReply(int port, const unsigned char* reply, int length) {
                                     : remaining >= ISP_MAX_BLOCK ? ISP_MAX_BLOCK
                                                                  : remaining;
                 char frame[2];
-                Send(port, frame, BuildReadLengthFrame(frame, readBlockInFlight));
+                SendIspFrame(port, frame, BuildReadLengthFrame(frame, readBlockInFlight), 0.0,
+                             ISP_ACK_REPLY_LEN + readBlockInFlight);
                 ISP_mode = 5;
                 sub_read_mode = 3;
                 return;

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "ChipLoad.h"
+#include "TideComm.h"
 #include "asynctimer.h"
 #include "operator_messages.h"
 #include "panel_handles.h"
@@ -107,6 +108,7 @@ void ReplyTimedOut() {
     ISP_sys_ready = 0;
     fail_count = 0;
     ResetReplyAssembly();
+    TideComm_SetReplyLength(comport, 0);
     AbandonProgramming();
     if (expiry.failure != nullptr) {
         MessagePopup(kWarningTitle, expiry.failure);

@@ -14,6 +14,7 @@
 #include "frames.h"
 #include "operator_messages.h"
 #include "panel_handles.h"
+#include "reply_assembler.h"
 #include "reply_timeout.h"
 #include "rte.h"
 
@@ -73,6 +74,22 @@ int ModeOfCommand(int code) {
     }
 }
 
+// Bytes of the reply a command frame gets when the bootloader accepts it; 0 when only the
+// reply itself tells (Get lists a count of commands).
+int ReplyLengthOfCommand(int code) {
+    switch (code) {
+        case 0x00:
+            return 0;
+        case 0x01:
+            return static_cast<int>(isp::kGetVersionShape.fixed + 1);
+        case 0x02:
+            // The two-byte product ID every STM32 answers with.
+            return static_cast<int>(isp::kGetIdShape.fixed + 2 + 1);
+        default:
+            return ISP_ACK_REPLY_LEN;
+    }
+}
+
 char ToByte(int value) {
     return static_cast<char>(value & 0xFF);
 }
@@ -127,8 +144,10 @@ void ResetSessionState(void) {
     StopAwaitingReply();
 }
 
-void SendIspFrame(int port, const char* frame, int length, double workSeconds) {
+void SendIspFrame(int port, const char* frame, int length, double workSeconds, int replyLength) {
     framesSent++;
+    // Set before the frame goes: the reply cannot start before it.
+    TideComm_SetReplyLength(port, replyLength);
     TideComm_OutputBuffer(port, frame, length);
     AwaitReply(workSeconds);
 }
@@ -222,7 +241,8 @@ int ISPCmdSend(int code) {
     }
     char frame[2];
     SendIspFrame(comport, frame,
-                 CopyFrame(frame, isp::commandFrame(static_cast<isp::Command>(code))));
+                 CopyFrame(frame, isp::commandFrame(static_cast<isp::Command>(code))), 0.0,
+                 ReplyLengthOfCommand(code));
     return 1;
 }
 
@@ -283,6 +303,7 @@ int Handshake(void) {
     BoardReset();
     const char sync = ToByte(ISP_SYNC);
     framesSent++;
+    TideComm_SetReplyLength(comport, ISP_ACK_REPLY_LEN);
     TideComm_OutputBuffer(comport, &sync, 1);
     if (ConnectTimerRunning()) {
         StopAwaitingReply();

@@ -53,6 +53,8 @@ enum {
     ID_BLOCK_ADDR = 0x1FFFF7E0,
     ID_BLOCK_LEN = 22,
     ISP_MAX_BLOCK = 256,
+    // The reply of most frames: the ACK or a refusal.
+    ISP_ACK_REPLY_LEN = 1,
 };
 
 // Sets ISP_mode for the command and sends code, code^0xFF; 0 and nothing sent for an unknown code.
@@ -75,7 +77,9 @@ int BuildPageListFrame(char* out, int firstPage, int pageCount);  // pageCount +
 
 // Sends a frame of the session on port and starts the wait for its reply;
 // `workSeconds` is what the chip needs before it answers (0 but for an erase).
-void SendIspFrame(int port, const char* frame, int length, double workSeconds = 0.0);
+// The port's reads end as soon as `replyLength` bytes are in (0: unknown).
+void SendIspFrame(int port, const char* frame, int length, double workSeconds = 0.0,
+                  int replyLength = ISP_ACK_REPLY_LEN);
 // Frames the session has sent: a reply gathered in pieces answers the last
 // one, whatever the terminal has sent or counted meanwhile.
 unsigned int SessionFrameCount(void);

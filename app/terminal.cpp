@@ -113,6 +113,8 @@ void UartSendData(int port) {
         SetStatus(kTerminalBusyText);
         return;
     }
+    // Whatever answers the terminal ends its read by the interval, not by a length.
+    TideComm_SetReplyLength(port, 0);
     int sendHex = 0;
     GetCtrlVal(termTabPanel, TABTERM_SENDHEX, &sendHex);
     if (sendHex == 0) {

@@ -35,39 +35,65 @@ int comNumber(std::string_view name) {
     return number;
 }
 
+// Overlapped I/O with no device time-outs: a read ends the moment the asked
+// count is in, never an interval later, and the wait for it is the caller's
+// own, so starting a read costs the device's threads nothing.
 class CommLink final : public Link {
   public:
-    explicit CommLink(HANDLE handle) : handle_(handle) {}
-    ~CommLink() override { CloseHandle(handle_); }
+    explicit CommLink(HANDLE handle)
+        : handle_(handle),
+          readDone_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+          writeDone_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    ~CommLink() override {
+        CloseHandle(handle_);
+        for (HANDLE event : {readDone_, writeDone_}) {
+            if (event != nullptr) {
+                CloseHandle(event);
+            }
+        }
+    }
     CommLink(const CommLink&) = delete;
     CommLink& operator=(const CommLink&) = delete;
 
+    bool ready() const { return readDone_ != nullptr && writeDone_ != nullptr; }
+
     bool write(std::span<const std::uint8_t> bytes) override {
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = writeDone_;
         DWORD written = 0;
-        return WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                         nullptr) != FALSE &&
-               written == bytes.size();
+        if (WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                      &overlapped) == FALSE &&
+            (GetLastError() != ERROR_IO_PENDING ||
+             GetOverlappedResult(handle_, &overlapped, &written, TRUE) == FALSE)) {
+            return false;
+        }
+        return written == bytes.size();
     }
 
-    // A total time-out and no interval time-out: the read ends the moment
-    // the asked count is in, never an interval later.
     std::optional<std::size_t> read(std::span<std::uint8_t> buffer,
                                     std::chrono::milliseconds timeout) override {
         const auto limit = static_cast<DWORD>(
             std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 1, MAXDWORD - 1));
-        if (limit != readTimeout_) {
-            COMMTIMEOUTS timeouts{0, 0, limit, 0, 0};
-            if (SetCommTimeouts(handle_, &timeouts) == FALSE) {
-                return std::nullopt;
-            }
-            readTimeout_ = limit;
-        }
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = readDone_;
         DWORD got = 0;
-        if (ReadFile(handle_, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) ==
-            FALSE) {
+        if (ReadFile(handle_, buffer.data(), static_cast<DWORD>(buffer.size()), &got,
+                     &overlapped) != FALSE) {
+            return std::size_t{got};
+        }
+        if (GetLastError() != ERROR_IO_PENDING) {
             return std::nullopt;
         }
-        return std::size_t{got};
+        const DWORD waited = WaitForSingleObject(readDone_, limit);
+        if (waited != WAIT_OBJECT_0) {
+            // Time is up: the read ends with what it has.
+            PurgeComm(handle_, PURGE_RXABORT);
+        }
+        if (GetOverlappedResult(handle_, &overlapped, &got, TRUE) != FALSE ||
+            (waited == WAIT_TIMEOUT && GetLastError() == ERROR_OPERATION_ABORTED)) {
+            return std::size_t{got};
+        }
+        return std::nullopt;
     }
 
     bool setDtr(bool asserted) override {
@@ -80,7 +106,8 @@ class CommLink final : public Link {
 
   private:
     HANDLE handle_;
-    DWORD readTimeout_ = 0;
+    HANDLE readDone_;
+    HANDLE writeDone_;
 };
 
 CommOpenError::Kind kindOf(DWORD error) {
@@ -108,7 +135,7 @@ std::unique_ptr<Link> openCommLink(const std::string& port, std::uint32_t baud,
     CommOpenError ignored;
     CommOpenError& result = error != nullptr ? *error : ignored;
     HANDLE handle = CreateFileA(port.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         result.systemError = GetLastError();
         result.kind = kindOf(result.systemError);
@@ -130,7 +157,9 @@ std::unique_ptr<Link> openCommLink(const std::string& port, std::uint32_t baud,
         dcb.fRtsControl = RTS_CONTROL_DISABLE;
         dcb.fOutX = FALSE;
         dcb.fInX = FALSE;
-        return SetCommState(handle, &dcb) != FALSE;
+        COMMTIMEOUTS none{};  // reads end when full (or when the caller gives up)
+        return SetCommState(handle, &dcb) != FALSE && SetCommTimeouts(handle, &none) != FALSE &&
+               link->ready();
     }();
     if (!configured) {
         result.systemError = GetLastError();

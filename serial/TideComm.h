@@ -165,6 +165,14 @@ int TideComm_GetInBufferCount(int port, int* out);
 int TideComm_ClearInBufferCount(int port);
 int TideComm_GetReceiveCount(int port);
 int TideComm_SetReceiveCount(int port, int n);
+// The next reply on the open port is `length` bytes: its read ends as soon as they are in,
+// instead of one read interval after the last of them (a reply that stops short still ends by
+// the interval). 0 awaits no length: reads end by the interval, as a terminal wants. 0 when
+// set; 1 for a closed port or a negative length.
+int TideComm_SetReplyLength(int port, int length);
+// Reads of the open port since it opened that ended by the read interval rather than by their
+// length (-1 for a port that is not open).
+int TideComm_GetIntervalEndedReads(int port);
 
 // ---- Event callbacks --------------------------------------------------------------------------
 // Install operations take the table index (0..10; 0 is the system record) and return 0, or 1

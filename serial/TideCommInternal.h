@@ -26,6 +26,13 @@ int SetupReadEvent(TideCommPortRecord* record);
 int HandleReadEvent(TideCommPortRecord* record);
 int HandleCommEvent(TideCommPortRecord* record, OVERLAPPED* overlapped, int fromWait);
 
+// Reads sized to the awaited reply (TideCommReplyLength.cpp), read thread only.
+// With replyLock held: the size of the read about to be armed, recorded as the pending read's.
+DWORD TideCommArmReadSize(TideCommPortRecord* record);
+// A read completed with bytesRead bytes: counts an end by the interval and takes the bytes off
+// the awaited reply when the read was armed for it. Takes replyLock.
+void TideCommNoteReadEnded(TideCommPortRecord* record);
+
 // Writes one chunk with overlapped I/O; 1 when all of it was written.
 int HandleWriteData(TideCommPortRecord* record, const char* data, DWORD length);
 

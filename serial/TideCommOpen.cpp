@@ -185,6 +185,9 @@ int TideComm_Open(int port) {
     r->stopEvent = stopEvent;
     r->error = 0;
     r->frameCount = 0;
+    r->replyMissing = 0;
+    r->readRearm = 0;
+    r->intervalEndedReads = 0;
     TideCommShowBufferSizes(r);
 
     if (r->inputMode == 0 && r->endChar < 0) {

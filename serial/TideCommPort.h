@@ -221,6 +221,18 @@ struct TideCommPortRecord {
         TideCommPasswordRef entries[TIDECOMM_PASSWORD_CTRLS_MAX];
     } passwordCtrls;
 
+    // Reads sized to the awaited reply (TideComm_SetReplyLength). replyLock orders a new length,
+    // and the abort of the read armed for the old one, against the read thread arming a read;
+    // replyMissing and replyGeneration are kept under it. readAsked and readGeneration belong to
+    // the read thread.
+    std::mutex replyLock;
+    int replyMissing;              // bytes of the awaited reply not read yet; 0: none awaited
+    unsigned int replyGeneration;  // changes with every new length
+    unsigned int readGeneration;   // replyGeneration when the pending read was armed
+    DWORD readAsked;               // size of the pending read
+    std::atomic<int> readRearm;    // the pending read is aborted to be asked again
+    std::atomic<int> intervalEndedReads;
+
     // The receive framing runs on the read thread after each read and on the dispatch thread
     // when a frame is released; TideCommHandleReadData holds this lock for its whole run so the
     // two never overlap. HandleReadData also holds it while it appends a read to the ring, so

@@ -72,9 +72,14 @@ int SetupCommEvent(TideCommPortRecord* record) {
 
 int SetupReadEvent(TideCommPortRecord* record) {
     while (!StopRequested(record)) {
-        if (ReadFile(record->commHandle, record->readBuffer,
-                     static_cast<DWORD>(record->frameCapacity), &record->bytesRead,
-                     &record->readOverlapped)) {
+        BOOL done;
+        {
+            std::lock_guard lock(record->replyLock);
+            done = ReadFile(record->commHandle, record->readBuffer, TideCommArmReadSize(record),
+                            &record->bytesRead, &record->readOverlapped);
+        }
+        if (done) {
+            TideCommNoteReadEnded(record);
             if (HandleReadData(record) == 0) {
                 return 0;
             }
@@ -91,7 +96,12 @@ int SetupReadEvent(TideCommPortRecord* record) {
 int HandleReadEvent(TideCommPortRecord* record) {
     if (GetOverlappedResult(record->commHandle, &record->readOverlapped, &record->bytesRead,
                             FALSE)) {
+        TideCommNoteReadEnded(record);
         return HandleReadData(record);
+    }
+    // Aborted to be asked again for a new reply length: what it got so far is kept.
+    if (GetLastError() == ERROR_OPERATION_ABORTED && record->readRearm.exchange(0) != 0) {
+        return record->bytesRead > 0 ? HandleReadData(record) : 1;
     }
     return CompletionFailed(record);
 }

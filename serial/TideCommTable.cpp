@@ -143,6 +143,12 @@ static void ResetRecord(TideCommPortRecord* r, int index) {
     r->eventMaskResult = 0;
     r->lineErrors = 0;
     r->zeroErrorCount = 0;
+    r->replyMissing = 0;
+    r->replyGeneration = 0;
+    r->readGeneration = 0;
+    r->readAsked = 0;
+    r->readRearm = 0;
+    r->intervalEndedReads = 0;
 
     r->readBuffer = nullptr;
     r->bytesRead = 0;

@@ -13,6 +13,8 @@ namespace stm32sim {
 namespace {
 
 constexpr Duration greeting_period = std::chrono::seconds(1);
+// Shorter than any read interval a host uses to end a reply.
+constexpr Duration output_batch = std::chrono::milliseconds(1);
 // A running firmware's output is queued for the line this many bytes ahead,
 // so that a reset throws away little and the firmware keeps pace with it.
 constexpr std::uint64_t firmware_lead_bytes = 32;
@@ -100,6 +102,7 @@ struct Target::State {
     TimePoint transmitter_free{};
     TimePoint receiver_free{};
     TimePoint last_activity{};
+    TimePoint last_output{};  // when output last left
     std::uint64_t resets = 0;
     std::uint64_t bytes_sent = 0;
     bool dropped = false;
@@ -321,6 +324,9 @@ Output Target::take_output(TimePoint now) {
         out.bytes.push_back(s.pending.front().second);
         s.pending.pop_front();
     }
+    if (!out.bytes.empty()) {
+        s.last_output = now;
+    }
     const auto& drop_after = s.config.faults.drop_after_bytes;
     if (drop_after && !s.dropped && s.bytes_sent + out.bytes.size() >= *drop_after) {
         out.bytes.resize(static_cast<std::size_t>(*drop_after - s.bytes_sent));
@@ -337,7 +343,17 @@ std::optional<TimePoint> Target::next_output_due() const {
     const State& s = *state_;
     std::optional<TimePoint> due;
     if (!s.pending.empty()) {
-        due = s.pending.front().first;
+        // The bytes of a run leave in batches, as a USB adapter hands them over: none before its
+        // last bit is due, the run's last byte exactly then, the ones before it at most one batch
+        // late. A pause longer than a batch ends a run, so pauses keep their length.
+        TimePoint run_end = s.pending.front().first;
+        for (const auto& [at, byte] : s.pending) {
+            if (at - run_end > output_batch) {
+                break;
+            }
+            run_end = at;
+        }
+        due = std::min(run_end, std::max(s.pending.front().first, s.last_output + output_batch));
     }
     if (s.mode == Mode::application && !s.emulated && !s.config.greeting.empty() &&
         (!due || s.next_greeting < *due)) {

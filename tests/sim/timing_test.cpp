@@ -69,6 +69,34 @@ TEST_F(RealTiming, A256ByteReadTakes257CharacterTimesAfterTheLength) {
     EXPECT_FALSE(target.next_output_due());
 }
 
+// Taken when next_output_due() says: a millisecond's worth of bytes at a time, none before it is
+// complete, the first and the last byte each exactly when complete.
+TEST_F(RealTiming, AReplyLeavesInBatchesWithItsLastByteOnTime) {
+    drain();
+    send(Bytes{0x7F} + command(0x11) + address_frame(flash_base), start);
+    drain();
+    const TimePoint arrived = send({0xFF, 0x00}, start + 1s);
+    std::vector<TimePoint> wakes;
+    std::size_t taken = 0;
+    while (auto due = target.next_output_due()) {
+        const std::size_t part = target.take_output(*due).bytes.size();
+        ASSERT_GT(part, 0u);
+        taken += part;
+        // Byte n of the reply is complete n character times after the length arrived.
+        EXPECT_LE(arrived + line.time_for_bytes(taken), *due);
+        wakes.push_back(*due);
+    }
+    EXPECT_EQ(257u, taken);
+    ASSERT_GE(wakes.size(), 2u);
+    EXPECT_EQ(arrived + line.time_for_bytes(1), wakes.front());
+    EXPECT_EQ(arrived + line.time_for_bytes(257), wakes.back());
+    for (std::size_t i = 1; i + 1 < wakes.size(); ++i) {
+        EXPECT_GE(wakes[i] - wakes[i - 1], std::chrono::milliseconds(1));
+    }
+    // 257 characters are 24.5 ms at 115200 baud 8E1.
+    EXPECT_LE(wakes.size(), 27u);
+}
+
 TEST_F(RealTiming, EraseAndProgramTakeTheirDatasheetTimesBeforeTheAck) {
     send({0x7F}, start);
     drain();

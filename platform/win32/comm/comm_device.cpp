@@ -365,6 +365,7 @@ DWORD CommDevice::read(BYTE* buffer, DWORD size, DWORD& transferred, OVERLAPPED*
     OVERLAPPED local{};
     OVERLAPPED* key = overlapped != nullptr ? overlapped : &local;
     HANDLE event = key->hEvent;
+    bool newDeadline = false;
     {
         std::lock_guard lock(mutex_);
         if (DWORD error = usableLocked(); error != ERROR_SUCCESS) {
@@ -397,8 +398,14 @@ DWORD CommDevice::read(BYTE* buffer, DWORD size, DWORD& transferred, OVERLAPPED*
             transferred = results_[key].transferred;
             return results_[key].error;
         }
+        // The reader sets the interval deadlines of bytes it delivers itself; only a deadline
+        // set here needs it awake. A read with none waits for bytes, which wake it anyway.
+        newDeadline = !reads_.empty() && reads_.back().key == key &&
+                      (reads_.back().totalDeadline || reads_.back().intervalDeadline);
     }
-    readerWake_.wake();  // new deadlines to keep
+    if (newDeadline) {
+        readerWake_.wake();
+    }
     if (overlapped == nullptr) {
         return syncWait(local, transferred);
     }

@@ -114,7 +114,9 @@ class Target {
     void receive(std::span<const std::uint8_t> bytes, TimePoint now = Clock::now());
     // Bytes whose last bit has left the chip by `now`.
     Output take_output(TimePoint now = Clock::now());
-    // When the next byte will be complete; nullopt when nothing is pending.
+    // When to take output next; nullopt when nothing is pending. Never before a byte is
+    // complete; bytes that follow one another closely are taken together, at most a
+    // millisecond after they are complete and the last of them on time.
     std::optional<TimePoint> next_output_due() const;
     // Forget pending output (a new client, a purge); the greeting schedule
     // restarts from now.

@@ -28,8 +28,12 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
+#include <QTextBlock>
 #include <QTimer>
 #endif
 
@@ -485,8 +489,24 @@ class WindowDesk {
         return saved;
     }
 
+    // The log from the read-back's first line on: the program's bytes and
+    // their text rather than the erased rest of the page.
+    static void ShowReadBack(QWidget* window) {
+        auto* log = window->findChild<QPlainTextEdit*>(QStringLiteral("TABOPS_LOG"));
+        if (log == nullptr) {
+            return;
+        }
+        for (QTextBlock line = log->document()->begin(); line.isValid(); line = line.next()) {
+            if (line.text().startsWith(QStringLiteral("08000000:"))) {
+                log->verticalScrollBar()->setValue(std::max(line.blockNumber() - 1, 0));
+                return;
+            }
+        }
+    }
+
     // Each page at the window's size, then the operations page maximised.
     bool savePages(QWidget* window) {
+        ShowReadBack(window);
         struct Page {
             const char* name;
             int outer, inner;
@@ -542,7 +562,15 @@ class WindowDesk {
         if (auto* files = qobject_cast<QFileDialog*>(modal)) {
             // Asked again on every tick until the dialog has taken it.
             if (!file_.empty()) {
-                files->selectFile(QString::fromStdString(file_));
+                // Typed into the name field: selectFile leaves the field alone
+                // while it has the keyboard focus, as it has once the dialog
+                // is active.
+                const QString path = QString::fromStdString(file_);
+                if (auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+                    name->setText(path);
+                } else {
+                    files->selectFile(path);
+                }
                 static_cast<QDialog*>(files)->accept();  // public in QDialog
             }
             return;

@@ -28,8 +28,12 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
+#include <QTextBlock>
 #include <QTimer>
 #endif
 
@@ -407,10 +411,12 @@ namespace {
 // Answers the window's dialogs as the operator would (the file dialog with
 // the path asked for, every other dialog with its first button) and, while
 // the completion pop-up of programming is up, saves a picture of the window;
-// once the program's greeting has arrived, a second one of its terminal page.
+// once the program's greeting has arrived, a second one of its terminal page,
+// and, when asked for, one of each page and one of the window maximised.
 class WindowDesk {
   public:
-    explicit WindowDesk(std::string screenshot) : screenshot_(std::move(screenshot)) {
+    WindowDesk(std::string screenshot, std::string pagesFolder)
+        : screenshot_(std::move(screenshot)), pagesFolder_(std::move(pagesFolder)) {
         timer_.setInterval(100);
         QObject::connect(&timer_, &QTimer::timeout, [this] {
             saveTerminalWhenAsked();
@@ -430,11 +436,11 @@ class WindowDesk {
             return std::find(answered_.begin(), answered_.end(), message) != answered_.end();
         };
         desk.greetingShown = [this] {
-            if (screenshot_.empty()) {
+            if (screenshot_.empty() && pagesFolder_.empty()) {
                 return;
             }
             terminalShot_ = TerminalShot::wanted;
-            const auto end = std::chrono::steady_clock::now() + 10s;
+            const auto end = std::chrono::steady_clock::now() + 30s;
             while (terminalShot_ == TerminalShot::wanted &&
                    std::chrono::steady_clock::now() < end) {
                 std::this_thread::sleep_for(20ms);
@@ -442,7 +448,8 @@ class WindowDesk {
         };
         return desk;
     }
-    bool saved() const { return saved_; }
+    bool saved() const { return saved_ || screenshot_.empty(); }
+    bool pagesSaved() const { return pagesSaved_ || pagesFolder_.empty(); }
 
   private:
     static QWidget* MainWindow() {
@@ -465,13 +472,73 @@ class WindowDesk {
             .string();
     }
 
+    static void ShowPage(QWidget* window, int outerPage, int innerPage) {
+        if (auto* outer = window->findChild<QTabWidget*>(QStringLiteral("PANEL_TAB"))) {
+            outer->setCurrentIndex(outerPage);
+        }
+        if (auto* inner = window->findChild<QTabWidget*>(QStringLiteral("TABISP_TAB"))) {
+            inner->setCurrentIndex(innerPage);
+        }
+        QApplication::processEvents();
+    }
+
+    bool savePicture(QWidget* window, const std::string& name) {
+        const std::string path = (std::filesystem::path(pagesFolder_) / (name + ".png")).string();
+        const bool saved = window->grab().save(QString::fromStdString(path));
+        Say(saved ? "saved " + path : "could not save " + path);
+        return saved;
+    }
+
+    // The log from the read-back's first line on: the program's bytes and
+    // their text rather than the erased rest of the page.
+    static void ShowReadBack(QWidget* window) {
+        auto* log = window->findChild<QPlainTextEdit*>(QStringLiteral("TABOPS_LOG"));
+        if (log == nullptr) {
+            return;
+        }
+        for (QTextBlock line = log->document()->begin(); line.isValid(); line = line.next()) {
+            if (line.text().startsWith(QStringLiteral("08000000:"))) {
+                log->verticalScrollBar()->setValue(std::max(line.blockNumber() - 1, 0));
+                return;
+            }
+        }
+    }
+
+    // Each page at the window's size, then the operations page maximised.
+    bool savePages(QWidget* window) {
+        ShowReadBack(window);
+        struct Page {
+            const char* name;
+            int outer, inner;
+        };
+        bool saved = true;
+        for (const Page& page : {Page{"tabops", 0, 0}, Page{"tabops2", 0, 1}, Page{"tabterm", 1, 0},
+                                 Page{"tabthird", 2, 0}}) {
+            ShowPage(window, page.outer, page.inner);
+            saved = savePicture(window, page.name) && saved;
+        }
+        ShowPage(window, 0, 0);
+        const QSize before = window->size();
+        window->showMaximized();
+        const auto end = std::chrono::steady_clock::now() + 3s;
+        while (window->size() == before && std::chrono::steady_clock::now() < end) {
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+        saved = window->size() != before && savePicture(window, "maximised") && saved;
+        window->showNormal();
+        return saved;
+    }
+
     void saveTerminalWhenAsked() {
         if (terminalShot_ != TerminalShot::wanted) {
             return;
         }
         QWidget* window = MainWindow();
+        if (window != nullptr && !pagesFolder_.empty()) {
+            pagesSaved_ = savePages(window);
+        }
         bool saved = false;
-        if (window != nullptr) {
+        if (window != nullptr && !screenshot_.empty()) {
             for (auto* tabs : window->findChildren<QTabWidget*>()) {
                 if (tabs->count() == 3) {
                     tabs->setCurrentIndex(1);  // the serial terminal page
@@ -479,7 +546,10 @@ class WindowDesk {
             }
             saved = window->grab().save(QString::fromStdString(terminalPicture()));
         }
-        Say(saved ? "terminal saved as " + terminalPicture() : "the terminal could not be saved");
+        if (!screenshot_.empty()) {
+            Say(saved ? "terminal saved as " + terminalPicture()
+                      : "the terminal could not be saved");
+        }
         terminalShot_ = TerminalShot::done;
     }
 
@@ -492,7 +562,15 @@ class WindowDesk {
         if (auto* files = qobject_cast<QFileDialog*>(modal)) {
             // Asked again on every tick until the dialog has taken it.
             if (!file_.empty()) {
-                files->selectFile(QString::fromStdString(file_));
+                // Typed into the name field: selectFile leaves the field alone
+                // while it has the keyboard focus, as it has once the dialog
+                // is active.
+                const QString path = QString::fromStdString(file_);
+                if (auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+                    name->setText(path);
+                } else {
+                    files->selectFile(path);
+                }
                 static_cast<QDialog*>(files)->accept();  // public in QDialog
             }
             return;
@@ -511,6 +589,8 @@ class WindowDesk {
     }
 
     std::string screenshot_;
+    std::string pagesFolder_;
+    bool pagesSaved_ = false;
     QTimer timer_;
     std::mutex mutex_;
     std::string file_;
@@ -522,10 +602,11 @@ class WindowDesk {
 
 }  // namespace
 
-int RunWindowJob(const std::string& screenshot, const std::function<int()>& runProgram) {
+int RunWindowJob(const std::string& screenshot, const std::string& pagesFolder,
+                 const std::function<int()>& runProgram) {
     std::atomic<bool> programEnded{false};
     std::string failure;
-    WindowDesk windowDesk(screenshot);
+    WindowDesk windowDesk(screenshot, pagesFolder);
     std::thread operatorThread([&, desk = windowDesk.desk()] {
         Operator person(desk, programEnded);
         failure = person.run();
@@ -538,8 +619,8 @@ int RunWindowJob(const std::string& screenshot, const std::function<int()>& runP
         Say("FAILED: " + failure);
         return 1;
     }
-    if (!screenshot.empty() && !windowDesk.saved()) {
-        Say("FAILED: no picture of the window was saved");
+    if (!windowDesk.saved() || !windowDesk.pagesSaved()) {
+        Say("FAILED: not every picture of the window was saved");
         return 1;
     }
     Say(status == 0 ? "every step held" : "the program ended with an error");

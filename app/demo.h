@@ -33,8 +33,11 @@ int RunHeadlessJob(rte::Headless& ui, const std::function<int()>& runProgram);
 
 #ifdef CHIPLOAD_WITH_QT
 // The same job in the window; with a path, a picture of the window is saved
-// there while programming's completion pop-up is up.
-int RunWindowJob(const std::string& screenshot, const std::function<int()>& runProgram);
+// there while programming's completion pop-up is up; with a folder, a picture
+// of each page (tabops, tabops2, tabterm, tabthird) and of the window
+// maximised (maximised) once the job is done.
+int RunWindowJob(const std::string& screenshot, const std::string& pagesFolder,
+                 const std::function<int()>& runProgram);
 #endif
 
 }  // namespace chipload::demo

@@ -38,6 +38,8 @@ const char kUsage[] =
     "                    --headless, program the sample program into it and run it\n"
     "  --demo-screenshot FILE  the demo's job in the window, saved as FILE (PNG) when\n"
     "                    programming completes\n"
+    "  --demo-pages DIR  the demo's job in the window, then a picture of each page\n"
+    "                    and of the window maximised in DIR\n"
     "  --lang zh|en      the language of the window (default: Chinese, or English\n"
     "                    when the locale's language is neither Chinese nor C)\n"
     "  --com N=DEVICE    COMn stands for DEVICE (a tty path or rfc2217://HOST:PORT)\n"
@@ -52,6 +54,7 @@ struct Options {
     bool listPorts = false;
     bool demo = false;
     std::string screenshot;
+    std::string pagesFolder;
     rte::Language language = rte::LanguageFromEnvironment();
 };
 
@@ -87,6 +90,9 @@ bool ParseArguments(int argc, char** argv, Options& options) {
         } else if (argument == "--demo-screenshot" && i + 1 < argc) {
             options.demo = true;
             options.screenshot = argv[++i];
+        } else if (argument == "--demo-pages" && i + 1 < argc) {
+            options.demo = true;
+            options.pagesFolder = argv[++i];
         } else if (argument == "--lang" && i + 1 < argc) {
             const auto language = rte::ParseLanguage(argv[++i]);
             if (!language) {
@@ -232,8 +238,9 @@ int main(int argc, char** argv) {
         }
         UseLanguage(options.language);
 #ifdef CHIPLOAD_WITH_DEMO
-        if (!options.screenshot.empty()) {
-            return chipload::demo::RunWindowJob(options.screenshot, RunProgram);
+        if (!options.screenshot.empty() || !options.pagesFolder.empty()) {
+            return chipload::demo::RunWindowJob(options.screenshot, options.pagesFolder,
+                                                RunProgram);
         }
 #endif
         return RunProgram();

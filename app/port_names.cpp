@@ -16,13 +16,30 @@ namespace {
 
 std::unique_ptr<chipload::portmap::PortWatch> gWatch;
 
+// The adapter list shows the COM number's own entry when it has one.
 void ShowPortDevice() {
     int com = 0;
     GetCtrlVal(panelHandle, PANEL_COMPORT, &com);
     const std::string device = chipload::portmap::resolve(com);
-    const std::string label = std::string(RTE_Translate("串口号 (COM)")) + " = " +
-                              (device.empty() ? RTE_Translate("无设备") : device);
-    SetCtrlAttribute(panelHandle, PANEL_COMPORT, ATTR_LABEL_TEXT, label.c_str());
+    SetCtrlVal(panelHandle, PANEL_COMDEVICE, device.empty() ? "无设备" : device.c_str());
+    SetCtrlVal(panelHandle, PANEL_ADAPTER, com);
+}
+
+// One item per COM number that stands for a device, its value the number.
+void ListAdapters() {
+    ClearListCtrl(panelHandle, PANEL_ADAPTER);
+    for (int com = chipload::portmap::kFirstCom; com <= chipload::portmap::kLastCom; ++com) {
+        const std::string device = chipload::portmap::resolve(com);
+        if (!device.empty()) {
+            const std::string item = "COM" + std::to_string(com) + "  " + device;
+            InsertListItem(panelHandle, PANEL_ADAPTER, -1, item.c_str(), com);
+        }
+    }
+    int count = 0;
+    GetNumListItems(panelHandle, PANEL_ADAPTER, &count);
+    if (count == 0) {
+        InsertListItem(panelHandle, PANEL_ADAPTER, -1, "无设备", 0);
+    }
 }
 
 int ComPortChanged(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
@@ -33,8 +50,24 @@ int ComPortChanged(int /*panel*/, int /*control*/, int event, void* /*callbackDa
     return 0;
 }
 
+// Choosing an adapter is choosing its COM number.
+int AdapterChosen(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
+                  int /*eventData1*/, int /*eventData2*/) {
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+    int com = 0;
+    GetCtrlVal(panelHandle, PANEL_ADAPTER, &com);
+    if (com != 0) {
+        SetCtrlVal(panelHandle, PANEL_COMPORT, com);
+        ShowPortDevice();
+    }
+    return 0;
+}
+
 // On the user-interface thread, posted by the watch.
 void AdaptersChanged(void* /*data*/) {
+    ListAdapters();
     ShowPortDevice();
     std::string adapters;
     for (const auto& device : chipload::portmap::defaultDevices("/dev", "/sys/class/tty")) {
@@ -48,6 +81,8 @@ void AdaptersChanged(void* /*data*/) {
 
 void StartPortNames(void) {
     SetCtrlAttribute(panelHandle, PANEL_COMPORT, ATTR_CALLBACK_FUNCTION_POINTER, ComPortChanged);
+    SetCtrlAttribute(panelHandle, PANEL_ADAPTER, ATTR_CALLBACK_FUNCTION_POINTER, AdapterChosen);
+    ListAdapters();
     ShowPortDevice();
     gWatch = std::make_unique<chipload::portmap::PortWatch>(
         chipload::portmap::PortWatch::defaultFolders(),

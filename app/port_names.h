@@ -1,5 +1,5 @@
-// 串口号 shows, beside the COM number, the device it stands for; plugging or
-// unplugging an adapter updates it and lists the adapters in the log.
+// The COM number's own text control names the device it stands for, and the
+// adapter list offers the mapped devices; plugging or unplugging one updates both.
 #pragma once
 
 void StartPortNames(void);

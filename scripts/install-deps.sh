@@ -5,7 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev
-  qt6-base-dev libgl-dev fonts-noto-cjk xvfb xauth
+  qt6-base-dev libgl-dev fonts-noto-cjk xvfb xauth openbox
   ser2net python3 python3-serial python3-intelhex srecord
   gcc-arm-none-eabi libnewlib-arm-none-eabi
   qemu-system-arm

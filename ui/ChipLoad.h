@@ -33,6 +33,8 @@
 #define PANEL_CONNECT 32    // command button, callback DeveiceConnect
 #define PANEL_QUIT 33       // command button, callback MainQuitCb (as is the window's close)
 #define PANEL_CLOCK 34      // timer, callback TimerCB
+#define PANEL_COMDEVICE 80  // string: the device PANEL_COMPORT stands for
+#define PANEL_ADAPTER 81    // ring: plugged adapters, each item's value its COM number
 
 // TABISP
 #define TABISP_HEXPATH 2   // string: program file path

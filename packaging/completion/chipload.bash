@@ -49,6 +49,10 @@ _chipload() {
             COMPREPLY=($(compgen -f -- "$cur"))
             return
             ;;
+        --demo-pages)
+            COMPREPLY=($(compgen -d -- "$cur"))
+            return
+            ;;
         --lang)
             COMPREPLY=($(compgen -W "zh en" -- "$cur"))
             return
@@ -64,7 +68,7 @@ _chipload() {
         if ((COMP_CWORD == 1)) && [[ $cur != -* ]]; then
             COMPREPLY=($(compgen -W "$commands" -- "$cur"))
         else
-            COMPREPLY=($(compgen -W "--headless --demo --demo-screenshot --lang --com --list-ports
+            COMPREPLY=($(compgen -W "--headless --demo --demo-screenshot --demo-pages --lang --com --list-ports
                                      --version --help" -- "$cur"))
         fi
         return

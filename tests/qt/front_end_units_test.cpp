@@ -1,5 +1,6 @@
 // The pieces of the Qt front end that need no window: coalescing model
-// changes and translating shortcut markers.
+// changes, translating shortcut markers, and where a control goes when its
+// panel is resized.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "change_queue.h"
+#include "control_view.h"
 #include "mnemonic.h"
 #include "rte.h"
 
@@ -80,6 +82,28 @@ TEST(MnemonicLabel, TurnsTheDoubleUnderscoreIntoQtsMarker) {
     EXPECT_EQ(mnemonicLabel(QStringLiteral("file_name")), QStringLiteral("file_name"));
     EXPECT_EQ(mnemonicLabel(QStringLiteral("end__")), QStringLiteral("end__"));
     EXPECT_EQ(mnemonicLabel(QString()), QString());
+}
+
+TEST(FollowedRect, EachEdgeMovesByItsShareOfTheGrowth) {
+    const QRect rect(10, 20, 100, 50);
+    struct Case {
+        rte::Follow follow;
+        QSize growth;
+        QRect expected;
+    } cases[] = {
+        {{}, {200, 100}, rect},                           // stays
+        {{0, 1, 0, 1}, {200, 100}, {10, 20, 300, 150}},   // stretches
+        {{1, 1, 1, 1}, {200, 100}, {210, 120, 100, 50}},  // moves
+        {{0, 0, 0, 0.6}, {0, 100}, {10, 20, 100, 110}},   // upper box
+        {{0, 0, 0.6, 1}, {0, 100}, {10, 80, 100, 90}},    // lower box
+        {{0, 1, 0, 1}, {-60, -30}, {10, 20, 40, 20}},     // shrinks
+        {{0, 1, 0, 1}, {-500, -500}, {10, 20, 1, 1}},     // never below 1
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(rte_qt::followedRect(rect, c.follow, c.growth), c.expected)
+            << c.follow.left << " " << c.follow.right << " " << c.follow.top << " "
+            << c.follow.bottom;
+    }
 }
 
 }  // namespace

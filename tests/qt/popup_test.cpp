@@ -355,7 +355,15 @@ TEST_F(QtFrontEndTest, FileSelectionFromAWorker) {
                 files->selectFile(QString::fromStdString(file.string()));
                 QMetaObject::invokeMethod(files, "accept");
             },
-            [&](QDialog* dialog) { dialog->reject(); },
+            [&](QDialog* dialog) {
+                // Asked for no folder, it opens where the last choice was
+                // made (kept in the user's settings, so also in the next run).
+                auto* files = qobject_cast<QFileDialog*>(dialog);
+                ASSERT_NE(files, nullptr);
+                EXPECT_EQ(files->directory().absolutePath(),
+                          QString::fromStdString(file.parent_path().string()));
+                dialog->reject();
+            },
         });
         PopupWorker worker([&] {
             char path[RTE_MAX_PATHNAME_LEN];

@@ -119,6 +119,35 @@ TEST_F(Controls, RingsTakeOnlyTheirItemsValuesAndIndexFollows) {
     EXPECT_EQ(SetCtrlAttribute(panel, 2, ATTR_CTRL_INDEX, 0), RTE_ERR_BAD_ATTRIBUTE);
 }
 
+TEST_F(Controls, RingItemsCanBeReplacedAndTheSelectionStaysOnItsItem) {
+    constexpr int kRing = 6, kLed = 7;
+    ASSERT_EQ(ClearListCtrl(panel, kRing), RTE_OK);
+    int count = -1, value = -1, index = 0;
+    GetNumListItems(panel, kRing, &count);
+    GetCtrlVal(panel, kRing, &value);
+    GetCtrlAttribute(panel, kRing, ATTR_CTRL_INDEX, &index);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(index, -1);
+    EXPECT_EQ(SetCtrlVal(panel, kRing, 3), RTE_ERR_BAD_ARGUMENT);
+
+    ASSERT_EQ(InsertListItem(panel, kRing, -1, "COM3", 3), RTE_OK);  // selected: first item
+    ASSERT_EQ(InsertListItem(panel, kRing, -1, "COM5", 5), RTE_OK);
+    ASSERT_EQ(SetCtrlVal(panel, kRing, 5), RTE_OK);
+    ASSERT_EQ(InsertListItem(panel, kRing, 0, "COM1", 1), RTE_OK);  // before the selection
+    GetNumListItems(panel, kRing, &count);
+    GetCtrlVal(panel, kRing, &value);
+    GetCtrlAttribute(panel, kRing, ATTR_CTRL_INDEX, &index);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(value, 5);
+    EXPECT_EQ(index, 2);
+    EXPECT_EQ(rte::Control(panel, kRing)->items.front().label, "COM1");
+
+    EXPECT_EQ(InsertListItem(panel, kLed, -1, "x", 1), RTE_ERR_BAD_CONTROL);
+    EXPECT_EQ(ClearListCtrl(panel, kLed), RTE_ERR_BAD_CONTROL);
+    EXPECT_EQ(InsertListItem(panel, kRing, -1, nullptr, 1), RTE_ERR_BAD_ARGUMENT);
+}
+
 TEST_F(Controls, AttributesApplyToTheirKindsAndReadBack) {
     int v = -1;
     EXPECT_EQ(SetCtrlAttribute(panel, 8, ATTR_DIMMED, 1), RTE_OK);

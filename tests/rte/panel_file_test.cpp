@@ -72,6 +72,19 @@ TEST_F(PanelFile, DescriptionErrorsNameThePanelAndControl) {
              R"({"id": "2", "constant": "P_A", "kind": "led", "left": 0, "top": 0, "width": 1, "height": 1})"),
          "\"id\" must be an integer"},
         {R"({"format": "other", "version": 1, "panels": []})", "\"format\""},
+        {Panel(
+             R"({"id": 2, "constant": "P_A", "kind": "led", "left": 0, "top": 0, "width": 1, "height": 1, "follow": {"x": [1, 0]}})"),
+         "\"x\" must hold shares"},
+        {Panel(
+             R"({"id": 2, "constant": "P_A", "kind": "led", "left": 0, "top": 0, "width": 1, "height": 1, "follow": {"y": [0, 1.5]}})"),
+         "\"y\" must hold shares"},
+        {Panel(
+             R"({"id": 2, "constant": "P_A", "kind": "led", "left": 0, "top": 0, "width": 1, "height": 1, "follow": {"x": 1}})"),
+         "\"x\" must be a pair"},
+        {Panel(
+             R"({"id": 2, "constant": "P_A", "kind": "led", "left": 0, "top": 0, "width": 1, "height": 1, "follow": {"z": [0, 1]}})"),
+         "unknown member \"z\""},
+        {Panel("", R"("width": 100, "height": 80, "min_width": 120,)"), "\"min_width\""},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Load(c.text), RTE_ERR_BAD_PANEL_FILE) << c.text;
@@ -94,6 +107,19 @@ TEST_F(PanelFile, AnUnknownCallbackFailsTheLoadAndIsNamed) {
     EXPECT_NE(error.find("\"pf_absent\""), std::string::npos) << error;
     EXPECT_EQ(error.find("\"pf_known\""), std::string::npos) << error;
     EXPECT_TRUE(rte::Panels().empty());
+}
+
+TEST_F(PanelFile, FollowSharesAndTheSmallestSizeReachTheFrontEnd) {
+    const int panel = Load(Panel(
+        R"({"id": 2, "constant": "P_A", "kind": "textbox", "left": 0, "top": 0, "width": 9, "height": 9, "follow": {"x": [0, 1], "y": [0.25, 0.5]}},
+           {"id": 3, "constant": "P_B", "kind": "led", "left": 0, "top": 0, "width": 1, "height": 1})",
+        R"("width": 100, "height": 80, "min_width": 60, "min_height": 50,)"));
+    ASSERT_GT(panel, 0) << error;
+    const rte::Follow stretches{0, 1, 0.25, 0.5};
+    EXPECT_EQ(rte::Control(panel, 2)->follow, stretches);
+    EXPECT_EQ(rte::Control(panel, 3)->follow, rte::Follow{}) << "stays put by default";
+    EXPECT_EQ(rte::Panel(panel)->minWidth, 60);
+    EXPECT_EQ(rte::Panel(panel)->minHeight, 50);
 }
 
 TEST_F(PanelFile, APanelIdTheFileLacksIsRefused) {

@@ -27,8 +27,7 @@ void ControlView::refresh(const rte::ControlInfo& info) {
     if (caption_) {
         caption_->setText(label);
         // A longer caption set by the program must not be cut off.
-        caption_->resize(std::max(caption_->width(), caption_->sizeHint().width()),
-                         caption_->height());
+        placeCaption();
         caption_->setEnabled(!info.dimmed);
         caption_->setVisible(info.visible);
     } else {
@@ -43,11 +42,42 @@ void ControlView::refresh(const rte::ControlInfo& info) {
 
 void ControlView::showLabel(const QString&) {}
 
-namespace {
-
-QRect rectOf(const rte::ControlInfo& info) {
-    return {info.left, info.top, std::max(info.width, 1), std::max(info.height, 1)};
+void ControlView::setPlacement(const rte::ControlInfo& info) {
+    design_ = QRect(info.left, info.top, std::max(info.width, 1), std::max(info.height, 1));
+    follow_ = info.follow;
+    centredCaption_ = info.kind == rte::ControlKind::Led;
 }
+
+void ControlView::place(QSize growth) {
+    if (body_) {
+        body_->setGeometry(bodyRect(followedRect(design_, follow_, growth)));
+    }
+    placeCaption();
+}
+
+void ControlView::placeCaption() {
+    if (!caption_ || !body_) {
+        return;
+    }
+    const QRect below = body_->geometry();
+    const QSize hint = caption_->sizeHint();
+    const int width = std::max(below.width(), hint.width());
+    const int left = centredCaption_ ? below.left() + (below.width() - width) / 2 : below.left();
+    caption_->setGeometry(left, below.top() - hint.height() - 1, width, hint.height());
+}
+
+QRect followedRect(const QRect& rect, const rte::Follow& follow, QSize growth) {
+    const auto moved = [](int edge, double share, int by) {
+        return edge + static_cast<int>(std::lround(share * by));
+    };
+    const int left = moved(rect.left(), follow.left, growth.width());
+    const int top = moved(rect.top(), follow.top, growth.height());
+    const int right = moved(rect.left() + rect.width(), follow.right, growth.width());
+    const int bottom = moved(rect.top() + rect.height(), follow.bottom, growth.height());
+    return {left, top, std::max(right - left, 1), std::max(bottom - top, 1)};
+}
+
+namespace {
 
 int intOf(const rte::Value& value) {
     if (const int* i = std::get_if<int>(&value)) {
@@ -84,10 +114,7 @@ QLabel* captionAbove(const rte::ControlInfo& info, QWidget* parent, bool centred
         return nullptr;
     }
     auto* caption = new QLabel(QString::fromStdString(info.label), parent);
-    const QSize hint = caption->sizeHint();
-    const int width = std::max(info.width, hint.width());
-    const int left = centred ? info.left + (info.width - width) / 2 : info.left;
-    caption->setGeometry(left, info.top - hint.height() - 1, width, hint.height());
+    caption->setObjectName(QString::fromStdString(info.constant + "_caption"));
     if (centred) {
         caption->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
     }
@@ -117,7 +144,6 @@ class SpinView final : public ControlView {
             intSpin_ = spin;
         }
         QWidget* body = intSpin_ ? static_cast<QWidget*>(intSpin_) : doubleSpin_;
-        body->setGeometry(rectOf(info));
         body->setObjectName(QString::fromStdString(info.constant));
         setBody(body);
         setCaption(captionAbove(info, parent));
@@ -157,7 +183,6 @@ class IndicatorView final : public ControlView {
         : ControlView(info.panel, info.id), field_(new QLineEdit(parent)) {
         field_->setReadOnly(true);
         field_->setFocusPolicy(Qt::NoFocus);
-        field_->setGeometry(rectOf(info));
         field_->setObjectName(QString::fromStdString(info.constant));
         if (info.kind == rte::ControlKind::Numeric) {
             field_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -184,7 +209,6 @@ class ProgressView final : public ControlView {
   public:
     ProgressView(const rte::ControlInfo& info, QWidget* parent)
         : ControlView(info.panel, info.id), bar_(new QProgressBar(parent)) {
-        bar_->setGeometry(rectOf(info));
         bar_->setObjectName(QString::fromStdString(info.constant));
         bar_->setTextVisible(true);
         setBody(bar_);
@@ -210,7 +234,6 @@ class StringInputView final : public ControlView {
   public:
     StringInputView(const rte::ControlInfo& info, QWidget* parent)
         : ControlView(info.panel, info.id), field_(new QLineEdit(parent)) {
-        field_->setGeometry(rectOf(info));
         field_->setObjectName(QString::fromStdString(info.constant));
         const int panel = info.panel, id = info.id;
         QLineEdit* field = field_;
@@ -243,7 +266,6 @@ class RingView final : public ControlView {
   public:
     RingView(const rte::ControlInfo& info, QWidget* parent)
         : ControlView(info.panel, info.id), combo_(new QComboBox(parent)) {
-        combo_->setGeometry(rectOf(info));
         combo_->setObjectName(QString::fromStdString(info.constant));
         const int panel = info.panel, id = info.id;
         QObject::connect(combo_, &QComboBox::activated, combo_, [panel, id](int index) {
@@ -290,9 +312,6 @@ class LedView final : public ControlView {
   public:
     LedView(const rte::ControlInfo& info, QWidget* parent)
         : ControlView(info.panel, info.id), led_(new LedWidget(parent)) {
-        const QRect rect = rectOf(info);
-        const int side = std::min(rect.width(), rect.height());
-        led_->setGeometry(rect.left(), rect.top(), side, side);
         led_->setObjectName(QString::fromStdString(info.constant));
         led_->setOnColor(ledColor(info.style));
         setBody(led_);
@@ -300,6 +319,10 @@ class LedView final : public ControlView {
     }
 
   protected:
+    QRect bodyRect(const QRect& rect) const override {
+        const int side = std::min(rect.width(), rect.height());
+        return {rect.left(), rect.top(), side, side};
+    }
     void refreshValue(const rte::ControlInfo& info) override {
         led_->setOn(intOf(info.value) != 0);
     }
@@ -315,7 +338,6 @@ class ToggleView final : public ControlView {
     ToggleView(const rte::ControlInfo& info, QWidget* parent)
         : ControlView(info.panel, info.id), button_(new QPushButton(parent)) {
         button_->setCheckable(true);
-        button_->setGeometry(rectOf(info));
         button_->setObjectName(QString::fromStdString(info.constant));
         connectClick(button_, info);
         setBody(button_);
@@ -354,7 +376,6 @@ class SwitchView final : public ControlView {
   public:
     SwitchView(const rte::ControlInfo& info, QWidget* parent)
         : ControlView(info.panel, info.id), box_(new QCheckBox(parent)) {
-        box_->setGeometry(rectOf(info));
         box_->setObjectName(QString::fromStdString(info.constant));
         ToggleView::connectClick(box_, info);
         setBody(box_);
@@ -376,7 +397,6 @@ class ButtonView final : public ControlView {
   public:
     ButtonView(const rte::ControlInfo& info, QWidget* parent)
         : ControlView(info.panel, info.id), button_(new QPushButton(parent)) {
-        button_->setGeometry(rectOf(info));
         button_->setObjectName(QString::fromStdString(info.constant));
         button_->setAutoDefault(false);
         ToggleView::connectClick(button_, info);
@@ -397,7 +417,6 @@ class TabView final : public ControlView {
   public:
     TabView(const rte::ControlInfo& info, QWidget* parent, const PageFactory& pages)
         : ControlView(info.panel, info.id), tabs_(new QTabWidget(parent)) {
-        tabs_->setGeometry(rectOf(info));
         tabs_->setObjectName(QString::fromStdString(info.constant));
         for (std::size_t i = 0; i < info.pages.size(); ++i) {
             const QString label =
@@ -405,6 +424,16 @@ class TabView final : public ControlView {
             tabs_->addTab(pages(info.pages[i], tabs_), label);
         }
         setBody(tabs_);
+    }
+
+    void place(QSize growth) override {
+        ControlView::place(growth);
+        const QSize tabGrowth = tabs_->size() - designRect().size();
+        for (int i = 0; i < tabs_->count(); ++i) {
+            if (auto* page = dynamic_cast<GrowingPage*>(tabs_->widget(i))) {
+                page->grow(tabGrowth);
+            }
+        }
     }
 
   protected:
@@ -422,7 +451,6 @@ class LabelView final : public ControlView {
   public:
     LabelView(const rte::ControlInfo& info, QWidget* parent)
         : ControlView(info.panel, info.id), label_(new QLabel(parent)) {
-        label_->setGeometry(rectOf(info));
         label_->setObjectName(QString::fromStdString(info.constant));
         label_->setWordWrap(true);
         label_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -441,7 +469,6 @@ class FrameView final : public ControlView {
   public:
     FrameView(const rte::ControlInfo& info, QWidget* parent)
         : ControlView(info.panel, info.id), frame_(new QGroupBox(parent)) {
-        frame_->setGeometry(rectOf(info));
         frame_->setObjectName(QString::fromStdString(info.constant));
         // Frames are drawn first and must not hide what the file puts on them.
         frame_->lower();
@@ -458,8 +485,10 @@ class FrameView final : public ControlView {
 
 }  // namespace
 
-std::unique_ptr<ControlView> makeControlView(const rte::ControlInfo& info, QWidget* parent,
-                                             const PageFactory& pages) {
+namespace {
+
+std::unique_ptr<ControlView> makeView(const rte::ControlInfo& info, QWidget* parent,
+                                      const PageFactory& pages) {
     switch (info.kind) {
         case rte::ControlKind::Numeric:
             if (info.style == "progress") {
@@ -497,6 +526,18 @@ std::unique_ptr<ControlView> makeControlView(const rte::ControlInfo& info, QWidg
             break;
     }
     return nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<ControlView> makeControlView(const rte::ControlInfo& info, QWidget* parent,
+                                             const PageFactory& pages) {
+    auto view = makeView(info, parent, pages);
+    if (view) {
+        view->setPlacement(info);
+        view->place({0, 0});
+    }
+    return view;
 }
 
 }  // namespace rte_qt

@@ -27,6 +27,11 @@ class ControlView {
 
     // Value and attributes (dimmed, visible, label, limits, ...).
     void refresh(const rte::ControlInfo& info);
+    // Remembers where the file puts the control and how it follows a resize.
+    void setPlacement(const rte::ControlInfo& info);
+    // Puts body and caption where they belong when the panel is growth
+    // larger than in the file (smaller when negative).
+    virtual void place(QSize growth);
     // Text boxes: fetch lines the window does not show yet, until deadline
     // passes; false when lines are left for the next turn of the event loop.
     virtual bool syncLines(std::chrono::steady_clock::time_point /*deadline*/) { return true; }
@@ -38,19 +43,40 @@ class ControlView {
     void setBody(QWidget* body) { body_ = body; }
     void setCaption(QLabel* caption) { caption_ = caption; }
     QWidget* body() const { return body_; }
+    // The control's rectangle in the file.
+    QRect designRect() const { return design_; }
+    // The body's rectangle within the control's (a lamp is round).
+    virtual QRect bodyRect(const QRect& rect) const { return rect; }
     virtual void refreshValue(const rte::ControlInfo& info) = 0;
     // The caption text, for controls that show it on the body itself.
     virtual void showLabel(const QString& label);
 
   private:
+    void placeCaption();
+
     int panel_;
     int control_;
     QPointer<QWidget> body_;
     QPointer<QLabel> caption_;
+    QRect design_;
+    rte::Follow follow_;
+    bool centredCaption_ = false;
 };
 
-// A caption just above a control's rectangle, where the panel file leaves
-// room for it; centred over a lamp. Null when the control has no label.
+// Where a rectangle of the file goes when its panel is growth larger: each
+// edge moves by its share of the growth.
+QRect followedRect(const QRect& rect, const rte::Follow& follow, QSize growth);
+
+// A tab page: lays its controls out again when its tab control grows.
+class GrowingPage {
+  public:
+    virtual ~GrowingPage() = default;
+    virtual void grow(QSize growth) = 0;
+};
+
+// A caption just above a control's body, where the panel file leaves room
+// for it (placed with the body); centred over a lamp. Null when the control
+// has no label.
 QLabel* captionAbove(const rte::ControlInfo& info, QWidget* parent, bool centred = false);
 
 // Builds the page panels of a tab control (they are panels of their own).

@@ -1,6 +1,11 @@
 #include "panel_view.h"
 
 #include <QCloseEvent>
+#include <QScreen>
+
+#include <algorithm>
+
+#include "window_settings.h"
 
 namespace rte_qt {
 
@@ -11,7 +16,8 @@ std::unique_ptr<PanelView> PanelView::createWindow(int panel, PanelIndex& index)
     }
     std::unique_ptr<PanelView> view(new PanelView(*info, index, nullptr));
     view->setWindowTitle(QString::fromStdString(info->title));
-    view->setFixedSize(info->width, info->height);
+    view->setMinimumSize(info->minWidth, info->minHeight);
+    view->restoreWindowGeometry();
     return view;
 }
 
@@ -28,6 +34,7 @@ PanelView::PanelView(const rte::PanelInfo& info, PanelIndex& index, QWidget* par
     : QWidget(parent),
       handle_(info.handle),
       hasCloseCallback_(info.hasCloseCallback),
+      designSize_(info.width, info.height),
       index_(index) {
     setObjectName(QString::fromStdString(info.constant));
     if (handle_ != 0) {
@@ -54,6 +61,9 @@ PanelView::PanelView(const rte::PanelInfo& info, PanelIndex& index, QWidget* par
 }
 
 PanelView::~PanelView() {
+    if (isWindow() && handle_ != 0) {
+        saveWindowGeometry(settingsKey(), saveGeometry());
+    }
     // Pages are children and go with this widget; each unregisters itself.
     if (handle_ != 0) {
         index_.erase(handle_);
@@ -81,6 +91,37 @@ bool PanelView::apply(const ControlUpdate& update, std::chrono::steady_clock::ti
         view.scrollTo(*info);
     }
     return complete;
+}
+
+void PanelView::restoreWindowGeometry() {
+    if (restoreGeometry(savedWindowGeometry(settingsKey()))) {
+        return;
+    }
+    // First run: the file's size, unless the screen is smaller (a high
+    // scale factor); room is left for the window's frame and a desktop bar.
+    QSize size = designSize_;
+    if (const QScreen* shown = screen()) {
+        const QSize room = shown->availableGeometry().size() - QSize(16, 64);
+        size = size.boundedTo(room).expandedTo(minimumSize());
+    }
+    resize(size);
+}
+
+QString PanelView::settingsKey() const {
+    return objectName();
+}
+
+void PanelView::grow(QSize growth) {
+    for (auto& [id, view] : controls_) {
+        view->place(growth);
+    }
+}
+
+void PanelView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (isWindow()) {
+        grow(size() - designSize_);
+    }
 }
 
 void PanelView::closeEvent(QCloseEvent* event) {

@@ -16,6 +16,7 @@
 
 #include "mnemonic.h"
 #include "rte_language.h"
+#include "window_settings.h"
 
 namespace rte_qt {
 
@@ -167,8 +168,13 @@ rte::FileAnswer showFilePopup(const rte::FileRequest& request, QWidget* parent) 
     auto* files = new QFileDialog(parent, QString::fromStdString(request.title));
     QFileDialog& dialog = *files;
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setDirectory(request.directory.empty() ? QDir::currentPath()
-                                                  : QString::fromStdString(request.directory));
+    // The program's own choice first, else where the last dialog (of this
+    // run or an earlier one) was left.
+    QString folder = QString::fromStdString(request.directory);
+    if (folder.isEmpty()) {
+        folder = lastFileFolder();
+    }
+    dialog.setDirectory(folder.isEmpty() || !QDir(folder).exists() ? QDir::currentPath() : folder);
     const bool saving = request.buttonLabel == 1;
     dialog.setAcceptMode(saving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(saving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
@@ -202,6 +208,7 @@ rte::FileAnswer showFilePopup(const rte::FileRequest& request, QWidget* parent) 
             return answer;
         }
         const QString path = QFileInfo(chosen.selectedFiles().front()).absoluteFilePath();
+        rememberFileFolder(QFileInfo(path).absolutePath());
         answer.path = path.toStdString();
         answer.result =
             QFileInfo::exists(path) ? VAL_EXISTING_FILE_SELECTED : VAL_NEW_FILE_SELECTED;

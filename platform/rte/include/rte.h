@@ -160,6 +160,14 @@ int GetCtrlAttribute(int panel, int control, int attribute, double* value);
 int GetCtrlAttribute(int panel, int control, int attribute, char* value, std::size_t size);
 int GetCtrlAttribute(int panel, int control, int attribute, CtrlCallbackPtr* value);
 
+// Rings: their list of items. ClearListCtrl empties it (the value reads 0,
+// ATTR_CTRL_INDEX -1). InsertListItem puts an item before itemIndex (-1 or
+// past the end appends); the selection stays on its item, and the first item
+// of an empty ring is selected. RTE_ERR_BAD_CONTROL for a control that is no ring.
+int ClearListCtrl(int panel, int control);
+int InsertListItem(int panel, int control, int itemIndex, const char* itemLabel, int itemValue);
+int GetNumListItems(int panel, int control, int* count);
+
 // Text boxes. lineIndex -1 (or >= the count) appends; otherwise the line is
 // inserted before that line.
 int InsertTextBoxLine(int panel, int control, int lineIndex, const char* text);

@@ -45,6 +45,15 @@ struct RingItem {
     int value = 0;
 };
 
+// How a control follows a resize of its panel: the share (0 to 1) of the
+// panel's growth (negative when it shrinks below its size in the file) by
+// which each edge moves. All 0: it stays where it is; left 0 and right 1:
+// it stretches; left and right 1: it moves with the right edge.
+struct Follow {
+    double left = 0, right = 0, top = 0, bottom = 0;
+    bool operator==(const Follow&) const = default;
+};
+
 struct ControlInfo {
     int panel = 0;
     int id = 0;
@@ -52,6 +61,7 @@ struct ControlInfo {
     std::string constant;  // the name in the control-ID header, e.g. "PANEL_STATUS"
     std::string label;     // caption; a button's or toggle's text
     int left = 0, top = 0, width = 0, height = 0;  // pixels at 100% scale, in the panel
+    Follow follow;                                 // at the panel's size in the file
     // Presentation hint from the panel file:
     //   Numeric: "spin" (entry), "indicator" (read-only), "progress" (bar)
     //   String, TextBox: "input" or "indicator"
@@ -83,12 +93,13 @@ struct PanelInfo {
     std::string constant;  // e.g. "PANEL", "TABISP"
     std::string title;
     int width = 0, height = 0;
-    int parentPanel = 0;            // pages: the panel holding the tab control; 0 top level
-    int parentTab = 0;              // pages: the tab control's ID
-    int pageIndex = -1;             // pages: 0 first
-    bool displayed = false;         // top level: DisplayPanel was called
-    bool hasCloseCallback = false;  // closing the window commits a callback
-    std::vector<int> controls;      // control IDs in file order (drawing order)
+    int minWidth = 0, minHeight = 0;  // the smallest the window may be (top level)
+    int parentPanel = 0;              // pages: the panel holding the tab control; 0 top level
+    int parentTab = 0;                // pages: the tab control's ID
+    int pageIndex = -1;               // pages: 0 first
+    bool displayed = false;           // top level: DisplayPanel was called
+    bool hasCloseCallback = false;    // closing the window commits a callback
+    std::vector<int> controls;        // control IDs in file order (drawing order)
 };
 
 // Every live panel handle, top-level panels first, pages after their parent.

@@ -208,6 +208,37 @@ int GetCtrlAttribute(int panel, int control, int attribute, CtrlCallbackPtr* val
     });
 }
 
+int ClearListCtrl(int panel, int control) {
+    const rte::Change change{ChangeKind::ValueChanged, panel, control, 0};
+    return Engine::Get().withControl(
+        panel, control, [](ControlRecord& c) { return rte::detail::ClearItems(c); }, &change);
+}
+
+int InsertListItem(int panel, int control, int itemIndex, const char* itemLabel, int itemValue) {
+    if (itemLabel == nullptr) {
+        return RTE_ERR_BAD_ARGUMENT;
+    }
+    const std::string label = RTE_Translate(itemLabel);
+    const rte::Change change{ChangeKind::ValueChanged, panel, control, 0};
+    return Engine::Get().withControl(
+        panel, control,
+        [&](ControlRecord& c) { return rte::detail::InsertItem(c, itemIndex, label, itemValue); },
+        &change);
+}
+
+int GetNumListItems(int panel, int control, int* count) {
+    if (count == nullptr) {
+        return RTE_ERR_BAD_ARGUMENT;
+    }
+    return Engine::Get().readControl(panel, control, [&](const ControlRecord& c) {
+        if (c.kind != ControlKind::Ring) {
+            return RTE_ERR_BAD_CONTROL;
+        }
+        *count = static_cast<int>(c.items.size());
+        return RTE_OK;
+    });
+}
+
 int InsertTextBoxLine(int panel, int control, int lineIndex, const char* text) {
     if (text == nullptr) {
         return RTE_ERR_BAD_ARGUMENT;

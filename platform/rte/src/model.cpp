@@ -127,6 +127,34 @@ int SelectIndex(ControlRecord& control, int index) {
     return RTE_OK;
 }
 
+int ClearItems(ControlRecord& control) {
+    if (control.kind != ControlKind::Ring) {
+        return RTE_ERR_BAD_CONTROL;
+    }
+    control.items.clear();
+    control.selectedIndex = -1;
+    control.intValue = 0;
+    return RTE_OK;
+}
+
+int InsertItem(ControlRecord& control, int index, const std::string& label, int value) {
+    if (control.kind != ControlKind::Ring) {
+        return RTE_ERR_BAD_CONTROL;
+    }
+    const std::size_t at = index < 0 || static_cast<std::size_t>(index) > control.items.size()
+                               ? control.items.size()
+                               : static_cast<std::size_t>(index);
+    control.items.insert(control.items.begin() + static_cast<std::ptrdiff_t>(at), {label, value});
+    // The selection stays on the item it was on; the first item selects itself.
+    if (control.selectedIndex < 0) {
+        return SelectIndex(control, 0);
+    }
+    if (static_cast<std::size_t>(control.selectedIndex) >= at) {
+        ++control.selectedIndex;
+    }
+    return RTE_OK;
+}
+
 int SetIntAttribute(ControlRecord& control, int attribute, int value) {
     switch (attribute) {
         case ATTR_DIMMED:
@@ -354,6 +382,7 @@ ControlInfo Describe(int panel, const ControlRecord& c) {
     info.top = c.top;
     info.width = c.width;
     info.height = c.height;
+    info.follow = c.follow;
     info.style = c.style;
     info.isDouble = c.isDouble;
     info.precision = c.precision;
@@ -392,6 +421,8 @@ PanelInfo Describe(const PanelRecord& p) {
     info.title = p.title;
     info.width = p.width;
     info.height = p.height;
+    info.minWidth = p.minWidth;
+    info.minHeight = p.minHeight;
     info.parentPanel = p.parentPanel;
     info.parentTab = p.parentTab;
     info.pageIndex = p.pageIndex;

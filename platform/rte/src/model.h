@@ -18,6 +18,7 @@ struct ControlRecord {
     ControlKind kind = ControlKind::Decoration;
     std::string constant, label, style;
     int left = 0, top = 0, width = 0, height = 0;
+    Follow follow;
     bool isDouble = false;
     int precision = 0;
     int intValue = 0;
@@ -48,6 +49,7 @@ struct PanelRecord {
     int resourceId = 0;
     std::string constant, title;
     int width = 0, height = 0;
+    int minWidth = 0, minHeight = 0;
     int parentPanel = 0, parentTab = 0, pageIndex = -1;
     bool displayed = false;
     std::string closeCallbackName;
@@ -65,6 +67,9 @@ int GetInt(const ControlRecord& control, int& value);
 int GetDouble(const ControlRecord& control, double& value);
 int GetText(const ControlRecord& control, std::string& text);
 int SelectIndex(ControlRecord& control, int index);
+// Rings: empties the list, or inserts an item before index (-1 or past the end appends).
+int ClearItems(ControlRecord& control);
+int InsertItem(ControlRecord& control, int index, const std::string& label, int value);
 
 // Attribute rules.
 int SetIntAttribute(ControlRecord& control, int attribute, int value);

@@ -133,6 +133,33 @@ class Reader {
 PanelTemplate ReadPanel(const json& object, const std::string& where, int defaultWidth,
                         int defaultHeight);
 
+// "follow": {"x": [left, right], "y": [top, bottom]}, shares from 0 to 1.
+Follow ReadFollow(Reader& r) {
+    Follow follow;
+    if (!r.has("follow")) {
+        return follow;
+    }
+    Reader f(r.raw("follow"), r.where() + ", \"follow\"");
+    const auto pair = [&f](const char* key, double& first, double& second) {
+        if (!f.has(key)) {
+            return;
+        }
+        const json& v = f.raw(key);
+        if (!v.is_array() || v.size() != 2 || !v[0].is_number() || !v[1].is_number()) {
+            f.fail(std::string("\"") + key + "\" must be a pair of numbers");
+        }
+        first = v[0].get<double>();
+        second = v[1].get<double>();
+        if (!(first >= 0 && second <= 1 && first <= second)) {
+            f.fail(std::string("\"") + key + "\" must hold shares 0 <= first <= second <= 1");
+        }
+    };
+    pair("x", follow.left, follow.right);
+    pair("y", follow.top, follow.bottom);
+    f.finish();
+    return follow;
+}
+
 void ReadValue(Reader& r, ControlRecord& c) {
     switch (c.kind) {
         case ControlKind::Numeric: {
@@ -233,6 +260,7 @@ ControlRecord ReadControl(Reader& r, std::vector<TabPages>& tabs) {
     if (c.width < 0 || c.height < 0) {
         r.fail("negative size");
     }
+    c.follow = ReadFollow(r);
     c.dimmed = r.boolean("dimmed", false);
     c.visible = r.boolean("visible", true);
     if (c.kind != ControlKind::Decoration) {
@@ -270,6 +298,12 @@ PanelTemplate ReadPanel(const json& object, const std::string& where, int defaul
     p.title = RTE_Translate(r.text("title", "").c_str());
     p.width = r.integer("width", defaultWidth);
     p.height = r.integer("height", defaultHeight);
+    p.minWidth = r.integer("min_width", p.width);
+    p.minHeight = r.integer("min_height", p.height);
+    if (p.minWidth < 0 || p.minWidth > p.width || p.minHeight < 0 || p.minHeight > p.height) {
+        throw FileError(named +
+                        ": \"min_width\" and \"min_height\" must lie between 0 and the size");
+    }
     p.closeCallbackName = r.text("close_callback", "");
     const json& controls = r.array("controls");
     std::set<int> ids;

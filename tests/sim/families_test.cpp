@@ -236,7 +236,7 @@ TEST(WriteUnits, WritesProgramWholeUnitsFromAnAlignedAddress) {
             frame = frame + block(data);
         }
         EXPECT_EQ(talk(target, command(0x31) + frame), Bytes{ack} + c.reply);
-        Bytes expected(c.length + 8, 0xFF);
+        Bytes expected(c.length + 8, target.product().family->erased_byte);
         std::copy_n(data.begin(), c.programmed, expected.begin());
         EXPECT_EQ(
             target.read_memory(flash_base + c.offset, static_cast<std::uint32_t>(expected.size())),

@@ -212,7 +212,19 @@ class Session {
 
     bool extendedErase() const { return bootloader_.supports(isp::Command::kExtendedErase); }
 
+    // Erasing with a bootloader that lists neither erase command would only
+    // be refused by the chip; say why instead.
+    void requireEraseCommand() const {
+        if (!extendedErase() && !bootloader_.supports(isp::Command::kErase)) {
+            throw JobFailed{{ExitCode::kTargetFailed,
+                             outcome_.product +
+                                 ": its bootloader lists neither Erase (0x43) nor Extended Erase "
+                                 "(0x44) in its Get reply, so it cannot erase"}};
+        }
+    }
+
     void eraseAll() {
+        requireEraseCommand();
         job_.progress.begin(job_.index, "erase", 1, "chip");
         if (extendedErase()) {
             check(client_->extendedErase(isp::ExtendedEraseCode::kMassErase), "mass erasing");
@@ -225,6 +237,7 @@ class Session {
     void erasePages(const std::vector<std::uint16_t>& pages, const FlashLayout& flash) {
         if (pages.empty())
             return;
+        requireEraseCommand();
         job_.progress.begin(job_.index, "erase", pages.size(), "pages");
         const std::string activity = "erasing pages " + std::to_string(pages.front()) + "-" +
                                      std::to_string(pages.back()) + " from " +

@@ -57,6 +57,30 @@ TEST_P(PartFit, FlashPadsInFrontAndFillsGapsWithTheErasedValue) {
     EXPECT_TRUE(contains(notBlank.err, "not blank: 0x08000005")) << notBlank.err;
 }
 
+// A Get reply without either erase command: erase and flash say so and send
+// no erase at all.
+TEST(EraseCommand, ABootloaderListingNoneIsRefusedWithTheReason) {
+    stm32sim::TargetConfig config;
+    config.erase_command = 0;
+    SimBoard board(Transport::kRfc2217, config, "g071rb");
+    TempDir files;
+    const auto path = files.write("app.bin", std::string(1024, 'x'));
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"erase", "--all"}, {"erase", "--pages", "0-1"}, {"flash", path}}) {
+        SCOPED_TRACE(args[0] + " " + args[1]);
+        std::vector<std::string> full = args;
+        full.insert(full.end(), {"--port", board.port(), "--retries", "1"});
+        const auto result = runCli(full);
+        EXPECT_EQ(1, result.code) << result.err;  // the target failed
+        EXPECT_TRUE(contains(result.err, "lists neither Erase (0x43) nor Extended Erase (0x44)"))
+            << result.err;
+        for (const auto& record : board.chip().commands()) {
+            EXPECT_NE(0x44, record.command);
+            EXPECT_NE(0x43, record.command);
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Parts, PartFit,
                          ::testing::Values(PartCase{"g071rb", 0xFF, kFlash},
                                            PartCase{"l053r8", 0x00, kFlash + 4}),

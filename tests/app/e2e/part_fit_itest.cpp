@@ -39,6 +39,12 @@ std::vector<std::uint8_t> EraseCommandsSent(const std::vector<stm32sim::CommandR
 
 class PartFit : public Session {
   protected:
+    void startWithEraseCommand(const char* part, std::uint8_t code) {
+        board = std::make_unique<apptest::SimBoard>(kCom, *stm32sim::find_product(part),
+                                                    stm32sim::FaultConfig{},
+                                                    apptest::Link::kRfc2217, false, code);
+        startProgram();
+    }
     void loadHex(const std::string& text) {
         const std::string path = files.write("app.hex", text);
         ui().setValue(isp, TABISP_FILETYPE, 0);
@@ -62,11 +68,7 @@ class PartFit : public Session {
 // A bootloader whose Get reply lists Erase where the table expects Extended
 // Erase for its product ID: the window erases with what the chip offers.
 TEST_F(PartFit, EraseCommandComesFromTheGetReplyNotTheTable) {
-    stm32sim::Product product = *stm32sim::find_product("f205rb");
-    stm32sim::Family olderBootloader = *product.family;
-    olderBootloader.bootloader_version = 0x22;  // its Get lists Erase (0x43)
-    product.family = &olderBootloader;
-    start(product);
+    startWithEraseCommand("f205rb", 0x43);
     connect();
     const auto identification = target().commands();
     ASSERT_GE(identification.size(), 4u);
@@ -87,6 +89,29 @@ TEST_F(PartFit, EraseCommandComesFromTheGetReplyNotTheTable) {
     program();
     EXPECT_EQ(std::vector<std::uint8_t>{0x43}, EraseCommandsSent(target().commands()));
     EXPECT_TRUE(flashHolds(0, image));
+}
+
+// A Get reply without either erase command: erasing and programming are
+// refused with the reason, and nothing is sent.
+TEST_F(PartFit, BootloaderWithoutAnEraseCommandIsRefusedClearly) {
+    startWithEraseCommand("g071rb", 0);
+    connect();
+    const std::string reason =
+        "Bootloader既不提供Erase（0x43）也不提供Extended Erase（0x44）命令，无法擦除！！！";
+    const auto shown = log();
+    EXPECT_NE(shown.end(), std::find(shown.begin(), shown.end(), reason));
+    loadImage(Pattern(1024));
+    for (const int control : {TABOPS_CHIPERASE, TABOPS_PAGEERASE, TABOPS_WRITE}) {
+        SCOPED_TRACE(control);
+        target().clear_commands();
+        app->ui().clearPopups();
+        ui().queuePopupAnswer(1);  // the whole-chip erase's question
+        app->click(ops, control);
+        EXPECT_TRUE(target().commands().empty());
+        const auto popped = popups();
+        ASSERT_FALSE(popped.empty());
+        EXPECT_EQ(std::string(kWarning) + "|" + reason, popped.back());
+    }
 }
 
 // The F1 keeps its exchange: no Get between Get ID and the identification read.

@@ -23,11 +23,12 @@ SimBoard::SimBoard(int com, const std::string& product, stm32sim::FaultConfig fa
     : SimBoard(com, ProductNamed(product), faults, link, readProtected) {}
 
 SimBoard::SimBoard(int com, const stm32sim::Product& product, stm32sim::FaultConfig faults,
-                   Link link, bool readProtected) {
+                   Link link, bool readProtected, std::optional<std::uint8_t> eraseCommand) {
     stm32sim::TargetConfig config;
     config.product = product;
     config.faults = faults;
     config.read_protected = readProtected;
+    config.erase_command = eraseCommand;
     if (link == Link::kPty) {
         config.start = stm32sim::StartMode::bootloader;
         config.boot0 = stm32sim::Boot0Polarity::tied_high;

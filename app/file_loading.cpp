@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "ChipLoad.h"
@@ -27,6 +28,10 @@ int binLength = 0;
 int HEXFileHandle = -1;
 
 namespace {
+
+// Stretches of the image no file gave bytes for; they take the erased value
+// of the part that is programmed.
+std::vector<isp::AddressRange> imageFiller;
 
 enum { LINE_BUFFER_SIZE = 256, MESSAGE_SIZE = 512 };
 
@@ -80,6 +85,7 @@ void PopupWithPath(const char* before, const char* path, const char* after) {
 // (and the operator told) when memory is short.
 bool ReplaceImage() {
     ReleaseProgramImage();
+    imageFiller.clear();
     imageBaseAddress = FLASH_BASE_ADDR;
     imageBufferBytes = ImageCapacity();
     f_temp =
@@ -217,6 +223,7 @@ void ResetProgramImage(void) {
     ReleaseProgramImage();
     binLength = 0;
     imageBaseAddress = FLASH_BASE_ADDR;
+    imageFiller.clear();
     CloseHexFile(&HEXFileHandle);
     loadedFile = LoadedFile{};
     lastFolder.clear();
@@ -268,6 +275,7 @@ int hex2bin(int* fileHandle, unsigned char* image, int* byteCount) {
     std::memcpy(image, loaded.bytes.data(), loaded.bytes.size());
     *byteCount = static_cast<int>(loaded.bytes.size());
     imageBaseAddress = static_cast<int>(loaded.base);
+    imageFiller = loaded.filler;
     if (ended) {
         LogLine("转换完毕！！");
     }
@@ -341,6 +349,46 @@ bool ProgramImageCurrent(void) {
         RTE_Translate("已在磁盘上改变，重新加载"));
     LogLine(text);
     return LoadImageFile(path.c_str(), loadedFile.fileType, false);
+}
+
+bool FitProgramImageToTarget(void) {
+    if (f_temp == nullptr || binLength <= 0) {
+        return true;
+    }
+    isp::Image image;
+    image.base = static_cast<std::uint32_t>(imageBaseAddress);
+    image.bytes.assign(f_temp, f_temp + binLength);
+    image.filler = imageFiller;
+    const isp::PartFit part{static_cast<std::uint32_t>(WriteUnitBytes()), TargetErasedByte()};
+    auto fitted = isp::fitImageToPart(std::move(image), part, {FLASH_BASE_ADDR, 0});
+    if (std::holds_alternative<isp::ImageError>(fitted)) {
+        char text[MESSAGE_SIZE];
+        std::snprintf(
+            text, sizeof text,
+            RTE_Translate("程序起始地址0x%08X不在%u字节写入单元的边界上，且在前面补齐会超出"
+                          "FLASH范围，无法烧写！！！"),
+            static_cast<unsigned>(imageBaseAddress), part.writeUnit);
+        MessagePopup("告警", text);
+        return false;
+    }
+    isp::Image& ready = std::get<isp::Image>(fitted);
+    const auto length = static_cast<long>(ready.bytes.size());
+    if (length > imageBufferBytes) {
+        auto* larger =
+            static_cast<unsigned char*>(std::calloc(static_cast<std::size_t>(length), 1));
+        if (larger == nullptr) {
+            MessagePopup("告警", "内存不足，无法分配程序缓冲区！！！");
+            return false;
+        }
+        ReleaseProgramImage();
+        f_temp = larger;
+        imageBufferBytes = length;
+    }
+    std::memcpy(f_temp, ready.bytes.data(), ready.bytes.size());
+    binLength = static_cast<int>(length);
+    imageBaseAddress = static_cast<int>(ready.base);
+    imageFiller = std::move(ready.filler);
+    return true;
 }
 
 int loadFile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/, int /*eventData1*/,

@@ -8,6 +8,7 @@
 #include "panel_handles.h"
 #include "program_image.h"
 #include "progress_status.h"
+#include "read_exchange.h"
 #include "reply_engine.h"
 #include "rte.h"
 #include "rte_language.h"
@@ -42,6 +43,16 @@ bool GeometryKnown() {
 
 bool TargetReadyWithGeometry() {
     return TargetReady() && GeometryKnown();
+}
+
+// A bootloader whose Get reply listed no erase command cannot erase, and
+// programming begins with an erase.
+bool EraseOffered() {
+    if (EraseCommandCode() == 0) {
+        MessagePopup(kWarning, kNoEraseCommandText);
+        return false;
+    }
+    return true;
 }
 
 // The page range of page_erase and page_read, checked in the operator's order.
@@ -151,7 +162,7 @@ int chip_erase(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
                             "放弃擦除(__N)", "", nullptr, 0, 0, 2, 1, 0) != 1) {
         return 0;
     }
-    if (!TargetReadyWithGeometry()) {
+    if (!TargetReadyWithGeometry() || !EraseOffered()) {
         return 0;
     }
     ResetReplyAssembly();
@@ -172,7 +183,7 @@ int page_erase(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
     }
     int start = 0;
     int end = 0;
-    if (!ReadPageRange(&start, &end)) {
+    if (!ReadPageRange(&start, &end) || !EraseOffered()) {
         return 0;
     }
     ResetReplyAssembly();
@@ -196,7 +207,7 @@ int FlashWrite(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
         MessagePopup("", "请先加载hex文件！！！");
         return 0;
     }
-    if (!ProgramImageCurrent()) {
+    if (!ProgramImageCurrent() || !EraseOffered() || !FitProgramImageToTarget()) {
         return 0;
     }
     if (!ImageFitsTarget(imageBaseAddress, binLength)) {
@@ -260,7 +271,11 @@ int check_blank(int /*panel*/, int /*control*/, int event, void* /*callbackData*
         return 0;
     }
     const std::uint32_t length = WholeFlashLength();
-    if (!ReadMayStart(length) || !StartRead(FLASH_BASE_ADDR, length, 0)) {
+    if (!ReadMayStart(length)) {
+        return 0;
+    }
+    f_checkblank_erased = TargetErasedByte();
+    if (!StartRead(FLASH_BASE_ADDR, length, 0)) {
         return 0;
     }
     sub_read_mode = 1;

@@ -26,6 +26,9 @@ inline constexpr char kEraseFailedText[] = "擦除操作失败，请检查boot0�
 inline constexpr char kWriteFailedText[] = "程序烧写操作失败，请检查boot0引脚并手动复位电路！！！";
 inline constexpr char kBlockFailedText[] = "烧写操作失败，请检查boot0引脚并手动复位电路！！！";
 inline constexpr char kGoFailedText[] = "运行（GO）操作失败，请检查boot0引脚并手动复位电路！！！";
+// The Get reply listed neither erase command: nothing can be erased.
+inline constexpr char kNoEraseCommandText[] =
+    "Bootloader既不提供Erase（0x43）也不提供Extended Erase（0x44）命令，无法擦除！！！";
 inline constexpr char kNotBlankText[] = "芯片不空，请重新擦除！";
 // Terminal sends wait while the bootloader answers: a byte of the terminal
 // would join a command frame and the rest of the reply would be lost.

@@ -21,3 +21,8 @@ void ResetProgramImage(void);
 // was loaded from, or was loaded afresh because the file changed on disk
 // (which the log says); false, and the operator told, when that load failed.
 bool ProgramImageCurrent(void);
+// Before programming the identified part: the image starts on a whole write
+// unit (erased bytes in front) and what the file left out holds the part's
+// erased value. False, and the operator told, when the bytes in front would
+// fall outside the flash.
+bool FitProgramImageToTarget(void);

@@ -14,6 +14,7 @@ std::atomic<std::uint32_t> f_read_iterator{0};
 std::atomic<std::uint8_t> f_read_start{0};
 std::atomic<std::uint8_t> f_checkblank_start{0};
 std::atomic<std::uint8_t> f_checkblank_rxint_start{0};
+std::atomic<std::uint8_t> f_checkblank_erased{0xFF};
 
 namespace {
 

@@ -14,6 +14,8 @@ extern std::atomic<std::uint32_t> f_read_iterator;        // consumed so far (wo
 extern std::atomic<std::uint8_t> f_read_start;
 extern std::atomic<std::uint8_t> f_checkblank_start;
 extern std::atomic<std::uint8_t> f_checkblank_rxint_start;
+// What the blank check takes as erased: the part's erased value.
+extern std::atomic<std::uint8_t> f_checkblank_erased;
 
 // A read runs while its flag is set. It is abandoned when the session has left
 // Read Memory (a refusal, another operation, a disconnect) before it stored

@@ -50,8 +50,9 @@ std::uint32_t FormatLine(std::uint32_t offset, const unsigned char* bytes, std::
 std::uint32_t TakeErased(std::uint32_t /*offset*/, const unsigned char* bytes, std::uint32_t count,
                          void* context) {
     const auto* end = bytes + count;
+    const unsigned char erased = f_checkblank_erased.load();
     const auto* firstNotErased =
-        std::find_if(bytes, end, [](unsigned char b) { return b != 0xFF; });
+        std::find_if(bytes, end, [erased](unsigned char b) { return b != erased; });
     *static_cast<bool*>(context) = firstNotErased != end;
     return static_cast<std::uint32_t>(firstNotErased - bytes);
 }

@@ -2,6 +2,8 @@
 // of Read Memory, which carries the identification block and every flash read.
 #include <algorithm>
 #include <cstdio>
+#include <optional>
+#include <span>
 
 #include "ChipLoad.h"
 #include "TideComm.h"
@@ -11,6 +13,7 @@
 #include "program_verify.h"
 #include "protection.h"
 #include "read_exchange.h"
+#include "replies.h"
 #include "reply_handlers.h"
 #include "reply_timeout.h"
 #include "rte.h"
@@ -315,14 +318,38 @@ void HandleGetIdReply(int /*port*/, const unsigned char* reply, int length) {
     if (idBytes == 2) {
         STM32_info.product_number = static_cast<unsigned short>(reply[2] << 8 | reply[3]);
     }
-    const isp::DeviceInfo* device = TargetDevice();
+    ForgetOfferedEraseCommand();
     if (STM32_info.product_number != 0) {
-        ShowDeviceName(device);
+        ShowDeviceName(TargetDevice());
     }
     if (TargetUsesF1Layout()) {
         StartIdentificationRead(ID_BLOCK_ADDR, ID_BLOCK_LEN, READ_ID_F1_BLOCK);
         return;
     }
+    // Which erase command this bootloader takes: its own list, not the table.
+    ISPCmdSend(0x00);
+}
+
+void HandleGetReply(int /*port*/, const unsigned char* reply, int length) {
+    const auto offered = length < 2 || reply[1] >= MAX_GET_COMMANDS
+                             ? std::nullopt
+                             : isp::decodeGet(std::span(reply, static_cast<std::size_t>(length)));
+    if (!offered) {
+        IdentificationRefused();
+        return;
+    }
+    const int erase = offered->supports(isp::Command::kExtendedErase) ? 0x44
+                      : offered->supports(isp::Command::kErase)       ? 0x43
+                                                                      : 0;
+    RecordOfferedEraseCommand(erase);
+    if (erase != 0) {
+        char line[64];
+        std::snprintf(line, sizeof line, RTE_Translate("Bootloader擦除命令：0x%02X"), erase);
+        LogLine(line);
+    } else {
+        LogLine(kNoEraseCommandText);
+    }
+    const isp::DeviceInfo* device = TargetDevice();
     if (device == nullptr) {
         // Nothing known to read: the operations that need the geometry say so.
         SetStatus("未知芯片，无法获取FLASH容量！！！");

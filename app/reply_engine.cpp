@@ -30,6 +30,8 @@ Handler HandlerOf(int mode) {
     switch (mode) {
         case 1:
             return HandleSyncReply;
+        case 2:
+            return HandleGetReply;
         case 3:
             return HandleGetVersionReply;
         case 4:
@@ -61,6 +63,12 @@ int ExpectedLength(const unsigned char* reply, int have) {
         return 1;
     }
     switch (ISP_mode) {
+        case 2:
+            if (have < 2) {
+                return 0;
+            }
+            // 79, N, version, N command codes, 79.
+            return reply[1] >= MAX_GET_COMMANDS ? 2 : reply[1] + 4;
         case 3:
             return 5;  // 79, version, two option bytes, 79
         case 4:

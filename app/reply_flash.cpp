@@ -102,7 +102,7 @@ void SendNextBlock(int port) {
     const int unit = WriteUnitBytes();
     const int padded = (count + unit - 1) / unit * unit;
     unsigned char block[ISP_MAX_BLOCK];
-    std::memset(block, 0xFF, sizeof block);
+    std::memset(block, TargetErasedByte(), sizeof block);
     std::memcpy(block, f_temp + sub_write_byte_iterator, static_cast<std::size_t>(count));
     char frame[ISP_MAX_BLOCK + 2];
     Send(port, frame, BuildDataBlockFrame(frame, block, padded));

@@ -3,6 +3,7 @@
 #pragma once
 
 void HandleSyncReply(int port, const unsigned char* reply, int length);
+void HandleGetReply(int port, const unsigned char* reply, int length);
 void HandleGetVersionReply(int port, const unsigned char* reply, int length);
 void HandleGetIdReply(int port, const unsigned char* reply, int length);
 void HandleReadMemoryReply(int port, const unsigned char* reply, int length);
@@ -26,6 +27,8 @@ enum {
 // The most ID bytes a Get ID reply may carry: two characters each, and a
 // terminating zero, fit the 128-character product ID.
 enum { MAX_PRODUCT_ID_BYTES = 63 };
+// The most command codes a Get reply may list; AN3155 names fewer than 20.
+enum { MAX_GET_COMMANDS = 64 };
 
 // Bytes of the Read Memory reply now awaited: the ACK and the block.
 int ReadMemoryReplyLength(void);

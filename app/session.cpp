@@ -103,6 +103,9 @@ int CopyFrame(char* out, const isp::Bytes& frame) {
 
 unsigned int framesSent = 0;
 
+// The erase command the Get reply listed; -1 while no Get reply was read.
+int offeredEraseCommand = -1;
+
 // The connect's first synchronisation has the response timer of its own.
 bool ConnectTimerRunning() {
     int enabled = 0;
@@ -141,6 +144,7 @@ void ResetSessionState(void) {
     sub_write_mode = sub_write_base_addr = sub_write_byte_number = sub_write_byte_iterator = 0;
     std::memset(&STM32_info, 0, sizeof STM32_info);
     framesSent = 0;
+    offeredEraseCommand = -1;
     StopAwaitingReply();
 }
 
@@ -187,9 +191,25 @@ int TargetUnknown(void) {
     return STM32_info.product_number != 0 && TargetDevice() == nullptr;
 }
 
+void RecordOfferedEraseCommand(int code) {
+    offeredEraseCommand = code;
+}
+
+void ForgetOfferedEraseCommand(void) {
+    offeredEraseCommand = -1;
+}
+
 int EraseCommandCode(void) {
+    if (offeredEraseCommand >= 0) {
+        return offeredEraseCommand;
+    }
     const isp::DeviceInfo* device = TargetDevice();
     return device != nullptr && device->erase == isp::EraseCommand::kExtendedErase ? 0x44 : 0x43;
+}
+
+unsigned char TargetErasedByte(void) {
+    const isp::DeviceInfo* device = TargetDevice();
+    return device != nullptr ? device->erasedByte : isp::kErasedByte;
 }
 
 int WriteUnitBytes(void) {
@@ -247,8 +267,12 @@ int ISPCmdSend(int code) {
 }
 
 int EraseCmdSend(void) {
-    if (EraseCommandCode() == 0x43) {
+    const int code = EraseCommandCode();
+    if (code == 0x43) {
         return ISPCmdSend(0x43);
+    }
+    if (code != 0x44) {
+        return 0;
     }
     ISP_mode = ModeOfCommand(0x43);
     char frame[2];

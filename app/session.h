@@ -106,10 +106,19 @@ int TargetUsesF1Layout(void);
 // Connected to a part whose product ID the table does not know: there is no
 // geometry to work with.
 int TargetUnknown(void);
-// Erase (0x43) or Extended Erase (0x44), as the part's bootloader offers.
+// What the Get reply listed (code 0x43 or 0x44, or 0 for neither). Parts
+// other than the F1 are asked at every connect; the F1 keeps Erase.
+void RecordOfferedEraseCommand(int code);
+// Forgets the last part's Get reply: a new identification begins.
+void ForgetOfferedEraseCommand(void);
+// Erase (0x43) or Extended Erase (0x44), as the part's bootloader offers;
+// 0 when its Get reply listed neither.
 int EraseCommandCode(void);
 // ISPCmdSend of that erase command: both await their reply in one mode.
+// 0 and nothing sent when the bootloader offers none.
 int EraseCmdSend(void);
+// What erased flash reads on the identified part (0x00 on the L0 and L1).
+unsigned char TargetErasedByte(void);
 // Bytes each data block is padded to: a whole number of flash write units.
 int WriteUnitBytes(void);
 // Bytes a loaded image may hold: 128 KiB, or the identified part's flash.

@@ -64,7 +64,7 @@ class Session {
                 flash();
                 break;
             case Subcommand::kVerify:
-                verify(job_.image->image);
+                verify(fittedImage());
                 break;
             case Subcommand::kRead:
                 read();
@@ -171,7 +171,28 @@ class Session {
         }
         auto limits = client_->options();
         limits.writeUnit = std::max(limits.writeUnit, device_->writeUnit);
+        limits.erasedByte = device_->erasedByte;
         client_->setOptions(limits);
+    }
+
+    std::uint8_t erasedByte() const {
+        return device_ != nullptr ? device_->erasedByte : isp::kErasedByte;
+    }
+
+    // The file's image as this part takes it: from a whole write unit, what
+    // the file leaves out in the part's erased value.
+    isp::Image fittedImage() const {
+        const isp::Image& image = job_.image->image;
+        const isp::PartFit part{client_->options().writeUnit, erasedByte()};
+        auto fitted = isp::fitImageToPart(image, part, {flashBase(), flashSize_});
+        if (auto* error = std::get_if<isp::ImageError>(&fitted)) {
+            throw JobFailed{{ExitCode::kBadFile,
+                             job_.options.file + ": its bytes start at " + hexAddress(image.base) +
+                                 ", off the " + std::to_string(part.writeUnit) +
+                                 "-byte write unit, and erased bytes in front would start at " +
+                                 hexAddress(error->address.value_or(0)) + ", outside the flash"}};
+        }
+        return std::get<isp::Image>(std::move(fitted));
     }
 
     std::uint32_t flashBase() const {
@@ -191,7 +212,19 @@ class Session {
 
     bool extendedErase() const { return bootloader_.supports(isp::Command::kExtendedErase); }
 
+    // Erasing with a bootloader that lists neither erase command would only
+    // be refused by the chip; say why instead.
+    void requireEraseCommand() const {
+        if (!extendedErase() && !bootloader_.supports(isp::Command::kErase)) {
+            throw JobFailed{{ExitCode::kTargetFailed,
+                             outcome_.product +
+                                 ": its bootloader lists neither Erase (0x43) nor Extended Erase "
+                                 "(0x44) in its Get reply, so it cannot erase"}};
+        }
+    }
+
     void eraseAll() {
+        requireEraseCommand();
         job_.progress.begin(job_.index, "erase", 1, "chip");
         if (extendedErase()) {
             check(client_->extendedErase(isp::ExtendedEraseCode::kMassErase), "mass erasing");
@@ -204,6 +237,7 @@ class Session {
     void erasePages(const std::vector<std::uint16_t>& pages, const FlashLayout& flash) {
         if (pages.empty())
             return;
+        requireEraseCommand();
         job_.progress.begin(job_.index, "erase", pages.size(), "pages");
         const std::string activity = "erasing pages " + std::to_string(pages.front()) + "-" +
                                      std::to_string(pages.back()) + " from " +
@@ -263,7 +297,7 @@ class Session {
     }
 
     void flash() {
-        const isp::Image& image = job_.image->image;
+        const isp::Image image = fittedImage();
         checkFits(image);
         if (job_.options.massErase) {
             eraseAll();
@@ -375,7 +409,7 @@ class Session {
         knownDevice("flash size");
         const auto flash = readBlocks("read", flashBase(), flashSize_);
         for (std::size_t i = 0; i < flash.size(); ++i) {
-            if (flash[i] != isp::kErasedByte) {
+            if (flash[i] != erasedByte()) {
                 throw JobFailed{
                     {ExitCode::kVerifyMismatch,
                      "not blank: " + hexAddress(flashBase() + static_cast<std::uint32_t>(i)) +

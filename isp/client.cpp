@@ -293,7 +293,7 @@ Result<void> Client::writeMemory(std::uint32_t address, std::span<const std::uin
         const std::size_t count = std::min(kMaxBlock, data.size() - done);
         Bytes block(data.begin() + static_cast<std::ptrdiff_t>(done),
                     data.begin() + static_cast<std::ptrdiff_t>(done + count));
-        block.resize((count + unit - 1) / unit * unit, kErasedByte);
+        block.resize((count + unit - 1) / unit * unit, options_.erasedByte);
         auto reply = exchange({Command::kWriteMemory,
                                at,
                                options_.write,

@@ -45,9 +45,10 @@ struct ClientOptions {
     // Mass and bank erase of the largest flash take many seconds.
     CommandLimits massErase{std::chrono::milliseconds(60000), 0};
     std::size_t erasePagesPerRequest = 64;
-    // Write Memory blocks are padded with 0xFF to a multiple of this many
-    // bytes; their start address must be a multiple of it too.
+    // Write Memory blocks are padded with erasedByte to a multiple of this
+    // many bytes; their start address must be a multiple of it too.
     std::uint32_t writeUnit = 4;
+    std::uint8_t erasedByte = kErasedByte;
 };
 
 // Called after each block with the bytes (or pages) done and the total.

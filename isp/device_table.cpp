@@ -218,6 +218,13 @@ DeviceInfo parseRow(const Json& row) {
         d.banks.push_back({numberField(bank, "base"), parseUnits(member(bank, "units"), "units")});
     }
     d.writeUnit = numberField(row, "writeUnit");
+    if (row.contains("erasedValue")) {
+        const std::uint32_t erased = numberField(row, "erasedValue");
+        if (erased != 0x00 && erased != 0xFF) {
+            throw RowError("field 'erasedValue': expected \"0x00\" or \"0xFF\"");
+        }
+        d.erasedByte = static_cast<std::uint8_t>(erased);
+    }
     d.ramSize = numberField(row, "ramSize");
     d.bootloaderRamReserved = numberField(row, "bootloaderRam");
     const Json& options = member(row, "optionBytes");

@@ -52,6 +52,7 @@ struct DeviceInfo {
     bool sectors = false;             // erase units are sectors (mixed sizes)
     std::vector<FlashBank> banks;     // layout of the largest part
     std::uint32_t writeUnit = 2;      // bytes programmed at once
+    std::uint8_t erasedByte = 0xFF;   // what erased flash reads (0x00 on L0/L1)
     std::uint32_t ramSize = 0;
     std::uint32_t bootloaderRamReserved = 0;  // bytes from the start of RAM
     std::uint32_t optionBytesAddr = 0;

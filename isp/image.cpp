@@ -60,9 +60,41 @@ ImageResult assembleImage(std::vector<ImageChunk> chunks, const FlashLimits& lim
     Image image;
     image.base = static_cast<std::uint32_t>(chunks.front().address) & ~std::uint32_t{3};
     image.bytes.assign(static_cast<std::size_t>(end(*reach) - image.base), kErasedByte);
+    std::uint64_t given = image.base;  // end of the bytes placed so far
     for (const ImageChunk& chunk : chunks) {
+        if (chunk.address > given) {
+            image.filler.push_back(
+                {static_cast<std::uint32_t>(given), static_cast<std::uint32_t>(chunk.address)});
+        }
+        given = std::max(given, end(chunk));
         std::copy(chunk.bytes.begin(), chunk.bytes.end(),
                   image.bytes.begin() + static_cast<std::ptrdiff_t>(chunk.address - image.base));
+    }
+    return image;
+}
+
+ImageResult fitImageToPart(Image image, const PartFit& part, const FlashLimits& limits) {
+    const std::uint32_t unit = std::max<std::uint32_t>(part.writeUnit, 1);
+    const std::uint32_t lead = image.base % unit;
+    if (image.base - lead < limits.base) {
+        ImageError error;
+        error.kind = ImageErrorKind::kOutsideFlash;
+        error.address = image.base - lead;
+        return error;
+    }
+    if (lead > 0) {
+        image.base -= lead;
+        image.bytes.insert(image.bytes.begin(), lead, part.erasedByte);
+        if (!image.filler.empty() && image.filler.front().begin == image.base + lead) {
+            image.filler.front().begin = image.base;
+        } else {
+            image.filler.insert(image.filler.begin(), {image.base, image.base + lead});
+        }
+    }
+    for (const AddressRange& range : image.filler) {
+        std::fill(image.bytes.begin() + static_cast<std::ptrdiff_t>(range.begin - image.base),
+                  image.bytes.begin() + static_cast<std::ptrdiff_t>(range.end - image.base),
+                  part.erasedByte);
     }
     return image;
 }

@@ -16,9 +16,19 @@ namespace isp {
 inline constexpr std::uint32_t kDefaultFlashBase = 0x08000000;
 inline constexpr std::uint32_t kDefaultFlashSize = 128 * 1024;
 
+// Addresses [begin, end).
+struct AddressRange {
+    std::uint32_t begin = 0;
+    std::uint32_t end = 0;
+    bool operator==(const AddressRange&) const = default;
+};
+
 struct Image {
     std::uint32_t base = 0;  // address of bytes[0], a multiple of 4
     Bytes bytes;
+    // Stretches no file gave bytes for (alignment, gaps between records),
+    // in address order: they hold the erased value of the part.
+    std::vector<AddressRange> filler;
     std::uint64_t end() const { return std::uint64_t{base} + bytes.size(); }
 };
 
@@ -66,6 +76,16 @@ struct ImageChunk {
     std::span<const std::uint8_t> bytes;
     std::size_t line = 0;
 };
+
+// What a part needs of an image before it is written: its start on a whole
+// write unit (erased bytes in front) and every filler byte the part's erased
+// value. Refused with kOutsideFlash when the bytes in front would fall
+// below the flash.
+struct PartFit {
+    std::uint32_t writeUnit = 4;
+    std::uint8_t erasedByte = kErasedByte;
+};
+ImageResult fitImageToPart(Image image, const PartFit& part, const FlashLimits& limits);
 
 // Joins chunks into one image: every byte inside the limits, no byte given
 // twice (the chunk of the later line is the one at fault), at least one byte.

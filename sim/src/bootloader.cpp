@@ -23,22 +23,11 @@ enum Command : std::uint8_t {
     readout_unprotect = 0x92,
 };
 
-// The Get reply: protocol 2.2 (F1) offers Erase, 3.x Extended Erase instead;
-// the two are never offered together.
-constexpr std::array<std::uint8_t, 11> supported_v2{
+// The Get reply: protocol 2.2 (F1) offers Erase, 3.x Extended Erase in its
+// place; the two are never offered together.
+constexpr std::array<std::uint8_t, 11> supported{
     get,           get_version,     get_id,          read_memory,      go, write_memory, erase,
     write_protect, write_unprotect, readout_protect, readout_unprotect};
-constexpr std::array<std::uint8_t, 11> supported_v3{get,
-                                                    get_version,
-                                                    get_id,
-                                                    read_memory,
-                                                    go,
-                                                    write_memory,
-                                                    extended_erase,
-                                                    write_protect,
-                                                    write_unprotect,
-                                                    readout_protect,
-                                                    readout_unprotect};
 
 // Extended Erase codes in place of a page count.
 constexpr std::uint16_t erase_mass = 0xFFFF;
@@ -122,7 +111,16 @@ std::string command_name(std::uint8_t command) {
     return text;
 }
 
-Bootloader::Bootloader(Memory& memory, FaultInjector& faults) : memory_(memory), faults_(faults) {}
+Bootloader::Bootloader(Memory& memory, FaultInjector& faults,
+                       std::optional<std::uint8_t> erase_command)
+    : memory_(memory), faults_(faults), erase_command_(erase_command) {}
+
+std::uint8_t Bootloader::erase_command() const {
+    if (erase_command_) {
+        return *erase_command_;
+    }
+    return memory_.product().family->extended_erase() ? extended_erase : erase;
+}
 
 void Bootloader::restart() {
     state_ = State::wait_sync;
@@ -236,11 +234,17 @@ std::vector<Reply> Bootloader::on_command() {
             if (faults_.refuse_reply()) {
                 return refuse("refused (fault)");
             }
-            const auto& supported =
-                memory_.product().family->extended_erase() ? supported_v3 : supported_v2;
-            std::vector<std::uint8_t> bytes{ack, static_cast<std::uint8_t>(supported.size()),
+            std::vector<std::uint8_t> listed;
+            for (const std::uint8_t code : supported) {
+                if (code != erase) {
+                    listed.push_back(code);
+                } else if (erase_command() != 0) {
+                    listed.push_back(erase_command());
+                }
+            }
+            std::vector<std::uint8_t> bytes{ack, static_cast<std::uint8_t>(listed.size()),
                                             version()};
-            bytes.insert(bytes.end(), supported.begin(), supported.end());
+            bytes.insert(bytes.end(), listed.begin(), listed.end());
             bytes.push_back(ack);
             return {finish(bytes, true, "")};
         }
@@ -270,7 +274,7 @@ std::vector<Reply> Bootloader::on_command() {
         case erase:
         case extended_erase:
             // Each bootloader knows only the erase command of its version.
-            if ((command_ == extended_erase) != memory_.product().family->extended_erase()) {
+            if (command_ != erase_command()) {
                 return refuse("unknown command");
             }
             if (protected_chip) {

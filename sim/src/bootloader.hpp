@@ -29,7 +29,10 @@ struct Reply {
 
 class Bootloader {
   public:
-    Bootloader(Memory& memory, FaultInjector& faults);
+    // erase_command: what the Get reply lists in place of the version's
+    // erase command (0 for none); unset for the version's own.
+    Bootloader(Memory& memory, FaultInjector& faults,
+               std::optional<std::uint8_t> erase_command = std::nullopt);
 
     // Back to waiting for the synchronisation byte (after a reset).
     void restart();
@@ -74,10 +77,13 @@ class Bootloader {
     void expect(State state, std::size_t bytes);
     Duration erase_time(std::span<const std::uint32_t> units) const;
     std::uint8_t version() const { return memory_.product().family->bootloader_version; }
+    // The erase command this bootloader offers (0x43 or 0x44), or 0 for none.
+    std::uint8_t erase_command() const;
     std::uint32_t address() const;
 
     Memory& memory_;
     FaultInjector& faults_;
+    std::optional<std::uint8_t> erase_command_;
     State state_ = State::wait_sync;
     std::uint8_t command_ = 0;
     std::uint32_t address_ = 0;

@@ -46,7 +46,7 @@ std::vector<Memory::Unit> layout(const Product& product) {
 
 Memory::Memory(const Product& product, const std::array<std::uint8_t, 12>& unique_id)
     : product_(product),
-      flash_(product.flash_bytes, 0xFF),
+      flash_(product.flash_bytes, product.family->erased_byte),
       ram_(product.ram_bytes, 0x00),
       units_(layout(product)),
       options_(product.family->options->bytes, 0xFF) {
@@ -145,6 +145,7 @@ Memory::ProgramResult Memory::program_flash(std::uint32_t address,
                                             std::span<const std::uint8_t> bytes) {
     ProgramResult result;
     const std::uint32_t unit = product_.family->write_unit;
+    const std::uint8_t blank = product_.family->erased_byte;
     const std::uint32_t start = address - flash_base;
     for (std::uint32_t i = 0; i + unit <= bytes.size(); i += unit) {
         const std::uint32_t at = start + i;
@@ -154,7 +155,7 @@ Memory::ProgramResult Memory::program_flash(std::uint32_t address,
         }
         const auto value = bytes.subspan(i, unit);
         const auto cells = std::span(flash_).subspan(at, unit);
-        const bool erased = std::ranges::all_of(cells, [](std::uint8_t b) { return b == 0xFF; });
+        const bool erased = std::ranges::all_of(cells, [&](std::uint8_t b) { return b == blank; });
         const bool zeros = std::ranges::all_of(value, [](std::uint8_t b) { return b == 0x00; });
         if (!erased && !zeros) {
             continue;  // not erased: the controller refuses (PGERR)
@@ -178,7 +179,7 @@ bool Memory::erase_page(std::uint32_t page) {
     if (range_protected(unit.offset, unit.bytes)) {
         return false;
     }
-    std::fill_n(flash_.begin() + unit.offset, unit.bytes, std::uint8_t{0xFF});
+    std::fill_n(flash_.begin() + unit.offset, unit.bytes, product_.family->erased_byte);
     return true;
 }
 
@@ -201,7 +202,7 @@ bool Memory::erase_bank(std::uint32_t bank) {
 }
 
 void Memory::erase_all() {
-    std::ranges::fill(flash_, std::uint8_t{0xFF});
+    std::ranges::fill(flash_, product_.family->erased_byte);
 }
 
 bool Memory::readout_protected() const {

@@ -32,7 +32,7 @@ class Memory {
         bool hit_protected_page = false;
     };
     // Programs whole write units: a unit is programmed only when erased
-    // (all 0xFF), or when the value is all zeros; protected sectors are
+    // (all the family's erased value), or when the value is all zeros; protected sectors are
     // skipped. The range must lie in flash and start on a write unit; a
     // trailing part of a unit is not programmed.
     ProgramResult program_flash(std::uint32_t address, std::span<const std::uint8_t> bytes);

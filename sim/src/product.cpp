@@ -225,6 +225,7 @@ constexpr Family l0{
     .erase_times = l0_erase,
     .mass_erase_time = milliseconds(1638),
     .program_time = microseconds(200),
+    .erased_byte = 0x00,
 };
 constexpr Family l1{
     .name = "L1",
@@ -241,6 +242,7 @@ constexpr Family l1{
     .erase_times = l1_erase,
     .mass_erase_time = milliseconds(6717),
     .program_time = microseconds(103),
+    .erased_byte = 0x00,
 };
 constexpr Family l4{
     .name = "L4",

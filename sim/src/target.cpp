@@ -42,7 +42,7 @@ struct Target::State {
           unique_id(make_unique_id(config.seed)),
           faults(config.faults, config.seed),
           memory(config.product, unique_id),
-          bootloader(memory, faults) {
+          bootloader(memory, faults, c.erase_command) {
         memory.set_readout_protection(config.read_protected);
         memory.protect_groups(config.write_protected_groups);
     }

@@ -32,6 +32,7 @@ TEST(DeviceTableAndSimulator, AgreeOnEverySimulatedPart) {
         EXPECT_EQ(row->flashSizeAddr, family.flash_size_address);
         EXPECT_EQ(row->uidAddr, family.unique_id_address);
         EXPECT_EQ(row->writeUnit, family.write_unit);
+        EXPECT_EQ(row->erasedByte, family.erased_byte);
         EXPECT_EQ(row->bootloaderRamReserved, family.bootloader_ram_bytes);
         EXPECT_EQ(row->optionBytesAddr, family.option_bytes_address);
         EXPECT_EQ(row->erase == isp::EraseCommand::kExtendedErase, family.extended_erase());

@@ -207,6 +207,12 @@ TEST(DeviceTableLoad, AGoodFileLoadsItsRows) {
     EXPECT_EQ(d.bootloaderRamReserved, 512u);
     EXPECT_EQ(d.erase, EraseCommand::kErase);
     EXPECT_EQ(d.source, "AN2606 section 20");
+    EXPECT_EQ(d.erasedByte, 0xFF);  // when the row does not say
+
+    const TableFile zeroErased(R"({"devices": [)" + rowWith("erasedValue", R"("0x00")") + "]}");
+    const auto l0Like = DeviceTable::load(zeroErased.path(), &error);
+    ASSERT_TRUE(l0Like) << error;
+    EXPECT_EQ(l0Like->rows()[0].erasedByte, 0x00);
 }
 
 TEST(DeviceTableLoad, BadFilesNameTheRowAndTheFault) {
@@ -253,6 +259,7 @@ TEST(DeviceTableLoad, BadFilesNameTheRowAndTheFault) {
          "more than the RAM size"},
         {R"({"devices": [)" + rowWith("optionBytes", "16") + "]}", "field 'optionBytes'"},
         {R"({"devices": [)" + rowWith("eraseCommand", R"("0x45")") + "]}", "\"0x43\" or \"0x44\""},
+        {R"({"devices": [)" + rowWith("erasedValue", R"("0x55")") + "]}", "\"0x00\" or \"0xFF\""},
         {R"({"devices": [)" + rowWith("source", "") + "]}", "field 'source' is missing"},
         {R"({"devices": [)" + rowWith("name", R"("first")") + "," + rowWith("name", R"("again")") +
              "]}",

@@ -98,7 +98,9 @@ TEST(Families, EachPartIdentifiesItselfAtItsFamilysAddresses) {
     }
 }
 
-// Flash filled with 0x00, one exchange, then which erase units read erased.
+// Flash filled with kFill, one exchange, then which erase units read erased
+// (0xFF, or 0x00 on the L0 and L1).
+constexpr std::uint8_t kFill = 0x5A;
 struct EraseCase {
     const char* part;
     Bytes frame;  // after 0x44 0xBB
@@ -110,15 +112,16 @@ struct EraseCase {
 std::set<std::uint32_t> erased_units(const Target& target) {
     const Memory layout(target.product(), target.unique_id());
     const Bytes flash = target.flash();
+    const std::uint8_t blank = target.product().family->erased_byte;
     std::set<std::uint32_t> erased;
     for (std::uint32_t i = 0; i < layout.units().size(); ++i) {
         const auto& unit = layout.units()[i];
         const auto first = flash.begin() + unit.offset;
-        if (std::all_of(first, first + unit.bytes, [](std::uint8_t b) { return b == 0xFF; })) {
+        if (std::all_of(first, first + unit.bytes, [&](std::uint8_t b) { return b == blank; })) {
             erased.insert(i);
         } else {
             EXPECT_TRUE(
-                std::all_of(first, first + unit.bytes, [](std::uint8_t b) { return b == 0; }))
+                std::all_of(first, first + unit.bytes, [](std::uint8_t b) { return b == kFill; }))
                 << "unit " << i << " partly erased";
         }
     }
@@ -177,7 +180,7 @@ TEST(ExtendedErase, PagesSectorsAndSpecialCodes) {
     for (const EraseCase& c : cases) {
         SCOPED_TRACE(testing::Message() << c.part << " " << testing::PrintToString(c.frame));
         Target target(bootloader_config(c.part));
-        ASSERT_TRUE(target.load_flash(flash_base, Bytes(target.product().flash_bytes, 0x00)));
+        ASSERT_TRUE(target.load_flash(flash_base, Bytes(target.product().flash_bytes, kFill)));
         ASSERT_EQ(talk(target, {0x7F}), Bytes{ack});
         target.clear_commands();
         EXPECT_EQ(talk(target, command(0x44)), Bytes{ack});
@@ -233,7 +236,7 @@ TEST(WriteUnits, WritesProgramWholeUnitsFromAnAlignedAddress) {
             frame = frame + block(data);
         }
         EXPECT_EQ(talk(target, command(0x31) + frame), Bytes{ack} + c.reply);
-        Bytes expected(c.length + 8, 0xFF);
+        Bytes expected(c.length + 8, target.product().family->erased_byte);
         std::copy_n(data.begin(), c.programmed, expected.begin());
         EXPECT_EQ(
             target.read_memory(flash_base + c.offset, static_cast<std::uint32_t>(expected.size())),

@@ -51,6 +51,8 @@ struct Family {
     std::span<const EraseTime> erase_times;
     Duration mass_erase_time;
     Duration program_time;  // per write unit
+    // What erased flash reads: 0x00 on the L0 and L1 (RM0377, RM0038).
+    std::uint8_t erased_byte = 0xFF;
 
     bool extended_erase() const { return bootloader_version >= 0x30; }
     Duration erase_time(std::uint32_t unit_bytes) const;

@@ -78,6 +78,10 @@ struct TargetConfig {
     // G0/L4); a group past the chip's last protects nothing.
     bool read_protected = false;
     std::vector<std::uint32_t> write_protected_groups{};
+    // The erase command the bootloader lists in its Get reply and takes, in
+    // place of its version's: 0x43, 0x44, or 0 for none (a bootloader that
+    // disagrees with what its product ID suggests).
+    std::optional<std::uint8_t> erase_command{};
     // When set, a program started from 0x08000000 runs for real: its
     // USART1 output goes out paced at the line rate and the host's bytes
     // reach it. Products it cannot run keep the greeting.

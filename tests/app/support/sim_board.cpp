@@ -25,12 +25,14 @@ SimBoard::SimBoard(int com, const std::string& product, stm32sim::FaultConfig fa
 }
 
 SimBoard::SimBoard(int com, const stm32sim::Product& product, stm32sim::FaultConfig faults,
-                   Link link, bool readProtected, std::vector<std::uint32_t> writeProtected) {
+                   Link link, bool readProtected, std::vector<std::uint32_t> writeProtected,
+                   std::optional<std::uint8_t> eraseCommand) {
     stm32sim::TargetConfig config;
     config.product = product;
     config.faults = faults;
     config.read_protected = readProtected;
     config.write_protected_groups = std::move(writeProtected);
+    config.erase_command = eraseCommand;
     if (link == Link::kPty) {
         config.start = stm32sim::StartMode::bootloader;
         config.boot0 = stm32sim::Boot0Polarity::tied_high;

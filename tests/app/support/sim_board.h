@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,9 +27,11 @@ class SimBoard {
     explicit SimBoard(int com, const std::string& product = "f103c8",
                       stm32sim::FaultConfig faults = {}, Link link = Link::kRfc2217,
                       bool readProtected = false, std::vector<std::uint32_t> writeProtected = {});
-    // A part of one's own making (say, a product ID no table knows).
+    // A part of one's own making (say, a product ID no table knows), with
+    // perhaps an erase command in its Get reply other than its version's.
     SimBoard(int com, const stm32sim::Product& product, stm32sim::FaultConfig faults, Link link,
-             bool readProtected = false, std::vector<std::uint32_t> writeProtected = {});
+             bool readProtected = false, std::vector<std::uint32_t> writeProtected = {},
+             std::optional<std::uint8_t> eraseCommand = std::nullopt);
     ~SimBoard();
     SimBoard(const SimBoard&) = delete;
     SimBoard& operator=(const SimBoard&) = delete;

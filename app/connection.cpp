@@ -9,6 +9,8 @@
 #include "operator_messages.h"
 #include "panel_handles.h"
 #include "port_map.h"
+#include "receive_log.h"
+#include "receive_overflow.h"
 #include "reply_engine.h"
 #include "rte.h"
 #include "rte_language.h"
@@ -169,6 +171,7 @@ void Connect() {
 }
 
 void Disconnect() {
+    CloseReceiveLog();
     ShowConnectState(0);
     UseReadInterval(kTerminalReadInterval);
     if (TideComm_GetPortOpen(comport)) {
@@ -219,6 +222,7 @@ int TideCommOpenCloseCB(int /*panel*/, int /*control*/, int event, void* /*callb
     int wantOpen = 0;
     GetCtrlVal(panelHandle, PANEL_OPENCLOSE, &wantOpen);
     if (wantOpen == 0) {
+        CloseReceiveLog();
         if (TideComm_GetPortOpen(comport)) {
             TideComm_Close(comport);
         }
@@ -249,6 +253,7 @@ int TideCommOpenCloseCB(int /*panel*/, int /*control*/, int event, void* /*callb
         TideComm_InstallReceiveCallback(comport, -1, -1, 0, -1, TideCommReceiveCallback);
     }
     TideComm_InstallRequestHangupCallback(comport, PortHungUp);
+    TideComm_InstallReceiveErrorCallback(comport, TerminalReceiveErrorCallback);
     if (TideComm_OpenConfig(comport, settings.baudRate, settings.parity, settings.dataBits,
                             StopBitsCode(settings.stopBits), 2048, 2048, settings.inputMode) == 0) {
         SetCtrlVal(panelHandle, PANEL_OPENLED, 1);

@@ -165,6 +165,9 @@ int TideComm_GetInBufferCount(int port, int* out);
 int TideComm_ClearInBufferCount(int port);
 int TideComm_GetReceiveCount(int port);
 int TideComm_SetReceiveCount(int port, int n);
+// Bytes dropped since the open because the receive ring was full (each drop also posts the
+// receive error callback with error CE_RXOVER); 0 for an invalid port.
+long TideComm_GetDroppedCount(int port);
 
 // ---- Event callbacks --------------------------------------------------------------------------
 // Install operations take the table index (0..10; 0 is the system record) and return 0, or 1

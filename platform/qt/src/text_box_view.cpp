@@ -2,6 +2,7 @@
 
 #include <QFocusEvent>
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -23,6 +24,24 @@ class Editor final : public QPlainTextEdit {
     bool edited = false;
 
   protected:
+    // Up on the first line and down on the last walk the input history, as
+    // in a shell; anywhere else, or with no entry that way, they move the cursor.
+    void keyPressEvent(QKeyEvent* event) override {
+        const int key = event->key();
+        if (event->modifiers() == Qt::NoModifier && (key == Qt::Key_Up || key == Qt::Key_Down)) {
+            const QTextCursor cursor = textCursor();
+            const bool up = key == Qt::Key_Up;
+            const bool atEdge = up ? cursor.blockNumber() == 0
+                                   : cursor.blockNumber() == document()->blockCount() - 1;
+            if (atEdge && rte::UserRecallHistory(panel_, control_, up ? -1 : 1) == 1) {
+                edited = true;
+                event->accept();
+                return;
+            }
+        }
+        QPlainTextEdit::keyPressEvent(event);
+    }
+
     void focusOutEvent(QFocusEvent* event) override {
         if (edited) {
             edited = false;
@@ -94,6 +113,12 @@ class TextBoxView final : public ControlView {
                 shownLines_ = delta->lines.size();
                 return true;
             }
+            // An operator who scrolled up to read stays where they were
+            // while the box is refilled; one at the end keeps following.
+            const QScrollBar* bar = editor_->verticalScrollBar();
+            if (bar->value() < bar->maximum()) {
+                heldAt_ = bar->value();
+            }
             editor_->clear();
             shownLines_ = 0;
         }
@@ -114,6 +139,7 @@ class TextBoxView final : public ControlView {
         }
         fetched_.clear();
         nextFetched_ = 0;
+        heldAt_ = -1;
         return true;
     }
 
@@ -142,7 +168,7 @@ class TextBoxView final : public ControlView {
 
     void append(Lines first, Lines last) {
         QScrollBar* bar = editor_->verticalScrollBar();
-        const bool following = bar->value() >= bar->maximum();
+        const bool following = heldAt_ < 0 && bar->value() >= bar->maximum();
         QTextCursor cursor(editor_->document());
         cursor.beginEditBlock();
         cursor.movePosition(QTextCursor::End);
@@ -155,6 +181,8 @@ class TextBoxView final : public ControlView {
         cursor.endEditBlock();
         if (following) {
             bar->setValue(bar->maximum());
+        } else if (heldAt_ >= 0) {
+            bar->setValue(heldAt_);
         }
     }
 
@@ -164,6 +192,7 @@ class TextBoxView final : public ControlView {
     // Lines read from the model but not shown yet: fetched_[nextFetched_...].
     std::vector<std::string> fetched_;
     std::size_t nextFetched_ = 0;
+    int heldAt_ = -1;  // scroll position kept through a refill, -1 none
 };
 
 }  // namespace

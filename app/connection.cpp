@@ -91,6 +91,10 @@ unsigned int BootloaderReadInterval(int baudRate) {
 // The terminal keeps the library's default: a pause that long ends a line of
 // typed or periodic data.
 constexpr unsigned int kTerminalReadInterval = 100;
+// The ring holds what arrives while the window is busy, about 0.7 s at
+// 921600 baud, so a redraw or a busy moment loses nothing.
+constexpr int kTerminalRingBytes = 65536;
+constexpr int kBinaryInput = 1;
 
 void ShowConnectState(int connected) {
     connectFlag = connected;
@@ -246,16 +250,18 @@ int TideCommOpenCloseCB(int /*panel*/, int /*control*/, int event, void* /*callb
     TideComm_BindTXSendCount(comport, termTabPanel, TABTERM_TXCOUNT);
     TideComm_SetModemEventMask(comport, 312);
     TideComm_SetReadIntervalTimeout(comport, kTerminalReadInterval);
+    TideComm_SetInBuffersize(comport, kTerminalRingBytes);
     TideComm_InstallOnCommCallback(comport, TideCommOnCommCallback);
-    if (settings.inputMode == 0) {
-        TideComm_InstallReceiveCallback(comport, -1, 13, 0, 2048, TideCommReceiveCallback);
-    } else {
-        TideComm_InstallReceiveCallback(comport, -1, -1, 0, -1, TideCommReceiveCallback);
-    }
+    // Text is not framed at line ends (which the library's text input mode
+    // does): the receive box breaks lines itself, and a frame per line would
+    // cost the window a round trip per line, too many for a fast stream (a
+    // 921600-baud stream of short lines lost bytes so). Whatever has arrived
+    // is one run, in both display modes.
+    TideComm_InstallReceiveCallback(comport, -1, -1, 0, -1, TideCommReceiveCallback);
     TideComm_InstallRequestHangupCallback(comport, PortHungUp);
     TideComm_InstallReceiveErrorCallback(comport, TerminalReceiveErrorCallback);
     if (TideComm_OpenConfig(comport, settings.baudRate, settings.parity, settings.dataBits,
-                            StopBitsCode(settings.stopBits), 2048, 2048, settings.inputMode) == 0) {
+                            StopBitsCode(settings.stopBits), 2048, 2048, kBinaryInput) == 0) {
         SetCtrlVal(panelHandle, PANEL_OPENLED, 1);
         ApplyOutputLinesFromKeys();
     } else {

@@ -6,12 +6,15 @@
 //
 // Reports bytes sent, bytes the program counted, bytes lost (sent minus
 // counted, and what the serial library says it dropped), the event loop's
-// lateness (a 10 ms timer on the window's thread), the receive box's line
-// count and the resident memory over the run.
+// lateness (a 10 ms timer on the window's thread) in wall time and in CPU
+// time the window's thread spent between two ticks (which other work on the
+// machine does not inflate), the receive box's line count and the resident
+// memory over the run.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,6 +46,12 @@ constexpr int kCom = 9;
 constexpr int kBaud = 921600;
 constexpr double kBytesPerSecond = kBaud / 10.0;  // 8N1: ten bits a byte
 constexpr int kProbeMs = 10;
+
+qint64 ThreadCpuNs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
 
 long RssKiB() {
     std::ifstream status("/proc/self/status");
@@ -100,7 +109,9 @@ struct Results {
     bool opened = false;
 };
 
-void Drive(chipload::test::PtyPair& line, int seconds, int hexMode, Results& results) {
+// Opens the terminal's port, then streams; `measuring` is on while the bytes flow.
+void Drive(chipload::test::PtyPair& line, int seconds, int hexMode, std::atomic<bool>& measuring,
+           Results& results) {
     int main = 0, term = 0;
     const auto waitStart = Clock::now();
     while ((main = PanelNamed("PANEL")) == 0 || (term = PanelNamed("TABTERM")) == 0) {
@@ -123,6 +134,7 @@ void Drive(chipload::test::PtyPair& line, int seconds, int hexMode, Results& res
     const std::string bytes =
         Stream(static_cast<std::size_t>(kBytesPerSecond * static_cast<double>(seconds)));
     results.rssStart = results.rssMax = RssKiB();
+    measuring = true;
     const auto start = Clock::now();
     auto nextRss = start + 1s;
     std::size_t written = 0;
@@ -141,6 +153,7 @@ void Drive(chipload::test::PtyPair& line, int seconds, int hexMode, Results& res
         std::this_thread::sleep_for(2ms);
     }
     results.sent = static_cast<long>(written);
+    measuring = false;
     // The last bytes: counted once the window has taken them.
     const auto settle = Clock::now();
     while (TideComm_GetReceiveCount(kCom) + TideComm_GetDroppedCount(kCom) < results.sent &&
@@ -172,19 +185,23 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::vector<qint64> lateness;
+    std::vector<qint64> lateness, busy;
     QElapsedTimer clock;
     qint64 lastTick = 0;
+    qint64 lastCpu = 0;
     std::atomic<bool> measuring{false};
     QTimer probe;
     probe.setTimerType(Qt::PreciseTimer);
     probe.setInterval(kProbeMs);
     QObject::connect(&probe, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
+        const qint64 cpu = ThreadCpuNs();
         if (measuring) {
             lateness.push_back(std::max<qint64>(0, now - lastTick - qint64(kProbeMs) * 1000000));
+            busy.push_back(cpu - lastCpu);
         }
         lastTick = now;
+        lastCpu = cpu;
     });
     QTimer::singleShot(0, [&] {
         clock.start();
@@ -210,15 +227,17 @@ int main(int argc, char** argv) {
             "event loop lateness (%zu ticks of %d ms): median %.2f ms, p99 %.2f ms, max %.2f ms\n",
             lateness.size(), kProbeMs, PercentileMs(lateness, 0.5), PercentileMs(lateness, 0.99),
             PercentileMs(lateness, 1.0));
+        std::printf(
+            "window thread CPU between ticks (not inflated by a busy machine): median "
+            "%.2f ms, p99 %.2f ms, max %.2f ms\n",
+            PercentileMs(busy, 0.5), PercentileMs(busy, 0.99), PercentileMs(busy, 1.0));
         std::printf("receive box lines %d; RSS start %ld KiB, max %ld KiB, end %ld KiB\n",
                     results.boxLines, results.rssStart, results.rssMax, results.rssEnd);
         std::fflush(stdout);
         std::_Exit(results.sent == results.counted ? 0 : 2);
     };
     std::thread driver([&] {
-        measuring = true;
-        Drive(line, seconds, hexMode, results);
-        measuring = false;
+        Drive(line, seconds, hexMode, measuring, results);
         QMetaObject::invokeMethod(qApp, report, Qt::QueuedConnection);
     });
     char commandLine[] = "";

@@ -96,13 +96,19 @@ TEST_F(QtFrontEndTest, AReaderScrolledUpStaysPutWhileTheBoxIsRefilled) {
         DeleteTextBoxLines(panel_, MAIN_LOG, 0, 5);
         InsertTextBoxLine(panel_, MAIN_LOG, -1, "new");
         ASSERT_TRUE(waitFor([&] { return lineAt(log, 195) == QStringLiteral("new"); }));
-        EXPECT_EQ(bar->value(), 10);
+        EXPECT_EQ(log->blockCount(), 196);
+        EXPECT_EQ(lineAt(log, 194), QStringLiteral("line 199 grown"));
+        EXPECT_EQ(lineAt(log, bar->value()), QStringLiteral("line 10")) << "the line read moved";
         // Back at the end, the box follows again.
         bar->setValue(bar->maximum());
         ReplaceTextBoxLine(panel_, MAIN_LOG, 195, "newer");
         InsertTextBoxLine(panel_, MAIN_LOG, -1, "newest");
         ASSERT_TRUE(waitFor([&] { return lineAt(log, 196) == QStringLiteral("newest"); }));
+        EXPECT_EQ(lineAt(log, 195), QStringLiteral("newer"));
         EXPECT_EQ(bar->value(), bar->maximum());
+        // A refill that keeps nothing redraws the box whole.
+        ResetTextBox(panel_, MAIN_LOG, "other\nlines");
+        EXPECT_TRUE(waitFor([&] { return log->toPlainText() == QStringLiteral("other\nlines"); }));
     });
 }
 

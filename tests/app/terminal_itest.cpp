@@ -277,15 +277,24 @@ TEST_F(Terminal, ReceivedBytesAreLoggedRawUntilTheLogOrThePortCloses) {
     EXPECT_EQ("earlier\n" + first + "tail", ReadFile(log));
 }
 
-TEST_F(Terminal, ALogThatCannotBeOpenedIsRefusedWithTheReason) {
+TEST_F(Terminal, ALogThatCannotBeOpenedOrWrittenStopsWithTheReason) {
     open();
     apptest::TempDir dir;
-    const auto path = dir.path() / "missing" / "rx.log";
-    app->ui().queueFileAnswer(path.string());
+    const std::string missing = (dir.path() / "missing" / "rx.log").string();
+    app->ui().queueFileAnswer(missing);
     app->click(term, TABTERM_LOGFILE);
     EXPECT_EQ(0, app->ui().intValue(term, TABTERM_LOGFILE));
-    EXPECT_EQ("接收记录文件无法打开：" + path.string() + "：" + std::strerror(ENOENT),
-              app->status());
+    EXPECT_EQ("接收记录文件无法打开：" + missing + "：" + std::strerror(ENOENT), app->status());
+
+    // A full disk: the log stops at the first run it cannot keep.
+    app->ui().queueFileAnswer("/dev/full");
+    app->click(term, TABTERM_LOGFILE);
+    ASSERT_EQ(1, app->ui().intValue(term, TABTERM_LOGFILE));
+    pty.write("lost?");
+    EXPECT_TRUE(app->waitForStatus(std::string("接收记录文件写入失败，记录已停止：/dev/full：") +
+                                   std::strerror(ENOSPC)));
+    EXPECT_EQ(0, app->ui().intValue(term, TABTERM_LOGFILE));
+    EXPECT_TRUE(receiveBoxEndsWith("6C 6F 73 74 3F")) << "the display goes on";
 }
 
 TEST_F(Terminal, BytesDroppedByAFullReceiveRingAreCountedInTheStatus) {

@@ -4,6 +4,7 @@
 #include "file_loading.h"
 #include "flash_ops.h"
 #include "protection.h"
+#include "receive_log.h"
 #include "rte_callbacks.h"
 #include "startup.h"
 #include "terminal.h"
@@ -24,6 +25,8 @@ void RegisterChipLoadCallbacks(void) {
     RTE_RegisterCallback("SendDataCb", SendDataCb);
     RTE_RegisterCallback("TimerIntervalCb", TimerIntervalCb);
     RTE_RegisterCallback("comm_loadfile", comm_loadfile);
+    RTE_RegisterCallback("TxtSendModeCB", TxtSendModeCB);
+    RTE_RegisterCallback("ReceiveLogCB", ReceiveLogCB);
     RTE_RegisterCallback("loadFile", loadFile);
     RTE_RegisterCallback("saveFile", saveFile);
     RTE_RegisterCallback("chip_erase", chip_erase);

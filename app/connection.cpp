@@ -9,6 +9,8 @@
 #include "operator_messages.h"
 #include "panel_handles.h"
 #include "port_map.h"
+#include "receive_log.h"
+#include "receive_overflow.h"
 #include "reply_engine.h"
 #include "reply_timeout.h"
 #include "rte.h"
@@ -90,6 +92,10 @@ unsigned int BootloaderReadInterval(int baudRate) {
 // The terminal keeps the library's default: a pause that long ends a line of
 // typed or periodic data.
 constexpr unsigned int kTerminalReadInterval = 100;
+// The ring holds what arrives while the window is busy, about 0.7 s at
+// 921600 baud, so a redraw or a busy moment loses nothing.
+constexpr int kTerminalRingBytes = 65536;
+constexpr int kBinaryInput = 1;
 
 void ShowConnectState(int connected) {
     connectFlag = connected;
@@ -170,6 +176,7 @@ void Connect() {
 }
 
 void Disconnect() {
+    CloseReceiveLog();
     ShowConnectState(0);
     UseReadInterval(kTerminalReadInterval);
     if (TideComm_GetPortOpen(comport)) {
@@ -220,6 +227,7 @@ int TideCommOpenCloseCB(int /*panel*/, int /*control*/, int event, void* /*callb
     int wantOpen = 0;
     GetCtrlVal(panelHandle, PANEL_OPENCLOSE, &wantOpen);
     if (wantOpen == 0) {
+        CloseReceiveLog();
         if (TideComm_GetPortOpen(comport)) {
             TideComm_Close(comport);
         }
@@ -243,15 +251,18 @@ int TideCommOpenCloseCB(int /*panel*/, int /*control*/, int event, void* /*callb
     TideComm_BindTXSendCount(comport, termTabPanel, TABTERM_TXCOUNT);
     TideComm_SetModemEventMask(comport, 312);
     TideComm_SetReadIntervalTimeout(comport, kTerminalReadInterval);
+    TideComm_SetInBuffersize(comport, kTerminalRingBytes);
     TideComm_InstallOnCommCallback(comport, TideCommOnCommCallback);
-    if (settings.inputMode == 0) {
-        TideComm_InstallReceiveCallback(comport, -1, 13, 0, 2048, TideCommReceiveCallback);
-    } else {
-        TideComm_InstallReceiveCallback(comport, -1, -1, 0, -1, TideCommReceiveCallback);
-    }
+    // Text is not framed at line ends (which the library's text input mode
+    // does): the receive box breaks lines itself, and a frame per line would
+    // cost the window a round trip per line, too many for a fast stream (a
+    // 921600-baud stream of short lines lost bytes so). Whatever has arrived
+    // is one run, in both display modes.
+    TideComm_InstallReceiveCallback(comport, -1, -1, 0, -1, TideCommReceiveCallback);
     TideComm_InstallRequestHangupCallback(comport, PortHungUp);
+    TideComm_InstallReceiveErrorCallback(comport, TerminalReceiveErrorCallback);
     if (TideComm_OpenConfig(comport, settings.baudRate, settings.parity, settings.dataBits,
-                            StopBitsCode(settings.stopBits), 2048, 2048, settings.inputMode) == 0) {
+                            StopBitsCode(settings.stopBits), 2048, 2048, kBinaryInput) == 0) {
         SetCtrlVal(panelHandle, PANEL_OPENLED, 1);
         ApplyOutputLinesFromKeys();
     } else {

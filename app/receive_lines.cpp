@@ -1,5 +1,8 @@
 #include "receive_lines.h"
 
+#include <cstdio>
+#include <ctime>
+
 namespace {
 
 bool IsLineEnd(unsigned char byte) {
@@ -8,7 +11,8 @@ bool IsLineEnd(unsigned char byte) {
 
 }  // namespace
 
-ReceiveLines::Update ReceiveLines::feed(const unsigned char* bytes, std::size_t count, Mode mode) {
+ReceiveLines::Update ReceiveLines::feed(const unsigned char* bytes, std::size_t count, Mode mode,
+                                        const std::string& stamp) {
     Update update;
     if (count == 0) {
         return update;
@@ -16,6 +20,7 @@ ReceiveLines::Update ReceiveLines::feed(const unsigned char* bytes, std::size_t 
     // A switch of mode ends the line shown in the other one.
     if (mode != mode_ && shown_) {
         current_.clear();
+        started_ = false;
         hexBytes_ = 0;
         shown_ = false;
     }
@@ -24,6 +29,7 @@ ReceiveLines::Update ReceiveLines::feed(const unsigned char* bytes, std::size_t 
     update.lines.push_back(current_);
     auto finishLine = [&] {
         current_.clear();
+        started_ = false;
         hexBytes_ = 0;
         update.lines.emplace_back();
     };
@@ -36,6 +42,8 @@ ReceiveLines::Update ReceiveLines::feed(const unsigned char* bytes, std::size_t 
             }
             if (hexBytes_ > 0) {
                 current_ += ' ';
+            } else {
+                current_ += stamp;
             }
             current_ += kDigits[byte >> 4];
             current_ += kDigits[byte & 0x0F];
@@ -50,10 +58,18 @@ ReceiveLines::Update ReceiveLines::feed(const unsigned char* bytes, std::size_t 
                 continue;
             }
             lastEnd_ = byte;
+            if (!started_) {  // an empty line is stamped too
+                current_ += stamp;
+                update.lines.back() = current_;
+            }
             finishLine();
             continue;
         }
         lastEnd_ = 0;
+        if (!started_) {
+            current_ += stamp;
+            started_ = true;
+        }
         current_ += static_cast<char>(byte);
         update.lines.back() = current_;
     }
@@ -70,7 +86,20 @@ ReceiveLines::Update ReceiveLines::feed(const unsigned char* bytes, std::size_t 
 
 void ReceiveLines::reset() {
     current_.clear();
+    started_ = false;
     hexBytes_ = 0;
     shown_ = false;
     lastEnd_ = 0;
+}
+
+std::string ReceiveStamp(std::chrono::system_clock::time_point when) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()) % 1000;
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[32];
+    std::snprintf(text, sizeof text, "[%02d:%02d:%02d.%03d] ", local.tm_hour, local.tm_min,
+                  local.tm_sec, static_cast<int>(millis.count()));
+    return text;
 }

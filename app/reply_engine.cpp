@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "TideComm.h"
+#include "receive_log.h"
 #include "reply_handlers.h"
 #include "session.h"
 #include "terminal_echo.h"
@@ -134,7 +135,8 @@ int TideCommReceiveCallback(int port) {
         // and the echo still follows the handler: both work on a copy.
         const auto* borrowed = reinterpret_cast<const unsigned char*>(data);
         const std::vector<unsigned char> run(borrowed, borrowed + count);
-        if (EchoReceivedFrame(port, run.data(), count) == ECHO_HEX) {
+        LogReceived(run.data(), count);
+        if (EchoReceivedFrame(run.data(), count) == ECHO_HEX) {
             const Handler handler = HandlerOf(ISP_mode);
             if (handler != nullptr) {
                 FeedReply(port, run.data(), count, handler);

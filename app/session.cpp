@@ -15,6 +15,7 @@
 #include "operator_messages.h"
 #include "panel_handles.h"
 #include "reply_assembler.h"
+#include "receive_log.h"
 #include "reply_timeout.h"
 #include "rte.h"
 
@@ -349,6 +350,7 @@ void ISP_fail(void) {
     TideComm_SetDTREnable(comport, 0);
     TideComm_SetRTSEnable(comport, 0);
     TideComm_Close(comport);
+    CloseReceiveLog();
     MessagePopup("警告", "串口错误，请检查线路！！！");
 }
 

@@ -13,6 +13,7 @@
 #include "port_names.h"
 #include "program_image.h"
 #include "read_exchange.h"
+#include "receive_log.h"
 #include "reply_timeout.h"
 #include "rte.h"
 #include "session.h"
@@ -140,6 +141,7 @@ int MainQuitCb(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
         return 0;
     }
     SystemQuit();
+    CloseReceiveLog();
     QuitUserInterface(0);
     StopWorkers();
     DiscardAsyncTimer(TimerID1);

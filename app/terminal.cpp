@@ -103,6 +103,19 @@ void AppendLineEnds(int length, int addLf, int addCr) {
     Txbuffer[length] = '\0';
 }
 
+// What the operator sent by hand comes back with the up key, as in a shell.
+void KeepSendTextInHistory() {
+    int length = 0;
+    GetCtrlValStringLength(termTabPanel, TABTERM_SEND, &length);
+    if (length <= 0 || length >= TXBUFFER_SIZE) {
+        return;
+    }
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    GetCtrlVal(termTabPanel, TABTERM_SEND, text.data(), text.size());
+    text.resize(static_cast<std::size_t>(length));
+    AddCtrlHistory(termTabPanel, TABTERM_SEND, text.c_str());
+}
+
 }  // namespace
 
 void UartSendData(int port) {
@@ -147,6 +160,7 @@ int SendDataCB(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
                int /*eventData1*/, int /*eventData2*/) {
     if (event == EVENT_COMMIT) {
         UartSendData(comport);
+        KeepSendTextInHistory();
     }
     return 0;
 }
@@ -158,7 +172,12 @@ int SendDataCb(int /*panel*/, int /*control*/, int event, void* /*callbackData*/
     }
     int autoSend = 0;
     GetCtrlVal(termTabPanel, TABTERM_AUTOSEND, &autoSend);
-    if (autoSend != 0) {
+    if (autoSend == 0) {
+        return 0;
+    }
+    if (TxtLineByLine()) {
+        SendNextTxtLine(comport);
+    } else {
         UartSendData(comport);
     }
     return 0;

@@ -23,5 +23,12 @@ int ClearReceiveCountCB(int panel, int control, int event, void* callbackData, i
 // 加载TXT文件: the chosen text file becomes the send box's text.
 int comm_loadfile(int panel, int control, int event, void* callbackData, int eventData1,
                   int eventData2);
+// With TABTERM_TXTBYLINE on and a file loaded, the periodic send sends its
+// next line (with the chosen line ends) instead of the send box.
+bool TxtLineByLine(void);
+void SendNextTxtLine(int port);
+// TABTERM_TXTBYLINE: line-by-line sending starts again at the first line.
+int TxtSendModeCB(int panel, int control, int event, void* callbackData, int eventData1,
+                  int eventData2);
 int ClearSendCountCB(int panel, int control, int event, void* callbackData, int eventData1,
                      int eventData2);

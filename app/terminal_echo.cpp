@@ -1,7 +1,8 @@
 #include "terminal_echo.h"
 
+#include <chrono>
+
 #include "ChipLoad.h"
-#include "TideComm.h"
 #include "panel_handles.h"
 #include "receive_lines.h"
 #include "rte.h"
@@ -24,15 +25,15 @@ void ShowReceived(const unsigned char* data, int length, ReceiveLines::Mode mode
     if (lines != linesAfterEcho) {
         receiveLines.reset();
     }
+    int stamped = 0;
+    GetCtrlVal(termTabPanel, TABTERM_TIMESTAMP, &stamped);
     const ReceiveLines::Update update =
-        receiveLines.feed(data, static_cast<std::size_t>(length), mode);
+        receiveLines.feed(data, static_cast<std::size_t>(length), mode,
+                          stamped != 0 ? ReceiveStamp(std::chrono::system_clock::now()) : "");
     std::size_t next = 0;
     if (update.replaceLast && !update.lines.empty() && lines > 0) {
         ReplaceTextBoxLine(termTabPanel, TABTERM_RECEIVE, lines - 1, update.lines[0].c_str());
         next = 1;
-    }
-    if (next < update.lines.size()) {
-        SetCtrlAttribute(termTabPanel, TABTERM_RECEIVE, ATTR_FIRST_VISIBLE_LINE, lines);
     }
     for (; next < update.lines.size(); next++) {
         InsertTextBoxLine(termTabPanel, TABTERM_RECEIVE, -1, update.lines[next].c_str());
@@ -47,10 +48,9 @@ void ShowReceived(const unsigned char* data, int length, ReceiveLines::Mode mode
 
 }  // namespace
 
-int EchoReceivedFrame(int port, const unsigned char* data, int length) {
-    if (length > TideComm_GetInputLen(port)) {
-        return ECHO_NOT_SHOWN;
-    }
+// Every run the library hands out is shown, however long: its frame buffer
+// bounds it, and a run dropped here would be data the operator never sees.
+int EchoReceivedFrame(const unsigned char* data, int length) {
     int display = 0;
     int mode = 0;
     GetCtrlVal(termTabPanel, TABTERM_DISPLAY, &display);

@@ -1,13 +1,12 @@
 // Shows a received run in the terminal's receive box.
 #pragma once
 
-// Reads TABTERM_DISPLAY and TABTERM_MODE. Returns 0 when the run is not shown
-// (display off or a run longer than the port's input length): the caller must
-// then leave it unhandled. In text mode the run is shown as text, broken into
-// lines at its line ends, and 1 is returned; in hexadecimal mode nothing is
+// Reads TABTERM_DISPLAY, TABTERM_MODE and TABTERM_TIMESTAMP. Returns 0 when
+// the display is off: the caller must then leave the run unhandled. In text mode the run is shown
+// as text, broken into lines at its line ends, and 1 is returned; in hexadecimal mode nothing is
 // shown yet and 2 is returned: the caller handles the reply, then calls
 // EchoHexLine so that the echo follows any pop-up of the handler.
-int EchoReceivedFrame(int port, const unsigned char* data, int length);
+int EchoReceivedFrame(const unsigned char* data, int length);
 // Shows the run as spaced upper-case digit pairs, 16 bytes to a line.
 void EchoHexLine(const unsigned char* data, int length);
 // The receive box was cleared: what arrives next starts a new line.

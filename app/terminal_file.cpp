@@ -1,11 +1,17 @@
 // 加载TXT文件: a text file becomes the terminal's send text, which 发送 and
-// the periodic send then use. The program image is not touched.
+// the periodic send then use, whole or, with TABTERM_TXTBYLINE on, one line
+// per tick. The program image is not touched.
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "ChipLoad.h"
+#include "TideComm.h"
+#include "operator_messages.h"
 #include "panel_handles.h"
 #include "rte.h"
 #include "rte_language.h"
+#include "session.h"
 #include "terminal.h"
 
 namespace {
@@ -35,7 +41,80 @@ bool ReadWholeFile(const char* path, long size, std::string& text) {
     return true;
 }
 
+// The loaded file's lines without their line ends, and the next one to send.
+std::vector<std::string> txtLines;
+std::size_t nextTxtLine = 0;
+
+void KeepLines(const std::string& text) {
+    txtLines.clear();
+    nextTxtLine = 0;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        txtLines.push_back(std::move(line));
+        start = end + 1;
+    }
+}
+
 }  // namespace
+
+bool TxtLineByLine(void) {
+    int byLine = 0;
+    GetCtrlVal(termTabPanel, TABTERM_TXTBYLINE, &byLine);
+    return byLine != 0 && !txtLines.empty();
+}
+
+void SendNextTxtLine(int port) {
+    if (port == 0 || nextTxtLine >= txtLines.size()) {
+        return;
+    }
+    if (IspExchangeInFlight()) {
+        SetStatus(kTerminalBusyText);
+        return;
+    }
+    int addLf = 0;
+    int addCr = 0;
+    GetCtrlVal(termTabPanel, TABTERM_ADDLF, &addLf);
+    GetCtrlVal(termTabPanel, TABTERM_ADDCR, &addCr);
+    std::string line = txtLines[nextTxtLine++];
+    if (addLf != 0) {
+        line += '\n';
+    }
+    if (addCr != 0) {
+        line += '\r';
+    }
+    if (!line.empty()) {
+        TideComm_OutputBuffer(port, line.data(), static_cast<int>(line.size()));
+    }
+    char text[128];
+    if (nextTxtLine < txtLines.size()) {
+        std::snprintf(text, sizeof text, RTE_Translate("TXT文件逐行发送：第%zu/%zu行"), nextTxtLine,
+                      txtLines.size());
+        SetStatus(text);
+        return;
+    }
+    // The last line went: periodic sending stops rather than start over unasked.
+    SetCtrlVal(termTabPanel, TABTERM_AUTOSEND, 0);
+    nextTxtLine = 0;
+    std::snprintf(text, sizeof text, RTE_Translate("TXT文件逐行发送完毕，共%zu行"),
+                  txtLines.size());
+    SetStatus(text);
+}
+
+int TxtSendModeCB(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
+                  int /*eventData1*/, int /*eventData2*/) {
+    if (event == EVENT_COMMIT) {
+        nextTxtLine = 0;
+    }
+    return 0;
+}
 
 int comm_loadfile(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
                   int /*eventData1*/, int /*eventData2*/) {
@@ -73,6 +152,7 @@ int comm_loadfile(int /*panel*/, int /*control*/, int event, void* /*callbackDat
     }
     SetCtrlVal(termTabPanel, TABTERM_TXTPATH, path);
     SetCtrlVal(termTabPanel, TABTERM_SEND, text.c_str());
+    KeepLines(text);
     RTE_Beep();
     return 0;
 }

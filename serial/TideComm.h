@@ -173,6 +173,9 @@ int TideComm_SetReplyLength(int port, int length);
 // Reads of the open port since it opened that ended by the read interval rather than by their
 // length (-1 for a port that is not open).
 int TideComm_GetIntervalEndedReads(int port);
+// Bytes dropped since the open because the receive ring was full (each drop also posts the
+// receive error callback with error CE_RXOVER); 0 for an invalid port.
+long TideComm_GetDroppedCount(int port);
 
 // ---- Event callbacks --------------------------------------------------------------------------
 // Install operations take the table index (0..10; 0 is the system record) and return 0, or 1

@@ -203,6 +203,7 @@ int HandleReadData(TideCommPortRecord* record) {
         TideCommTrackReceiveFill(record, (write - read) & mask);
         if (accepted < static_cast<int>(count)) {
             // The newest bytes are dropped so the frames already in the ring stay whole.
+            record->droppedCount += static_cast<long>(count) - accepted;
             record->error = CE_RXOVER;
             TideCommPostEventCallback(record->receiveErrorCallback.load(), record->port);
         }

@@ -92,6 +92,11 @@ int TideComm_GetReceiveCount(int port) {
     return record != nullptr ? record->receiveCount.load() : -1;
 }
 
+long TideComm_GetDroppedCount(int port) {
+    TideCommPortRecord* record = TideComm_GetStructPtr(port);
+    return record != nullptr ? record->droppedCount.load() : 0;
+}
+
 int TideComm_SetReceiveCount(int port, int n) {
     TideCommPortRecord* record = TideComm_GetStructPtr(port);
     if (record == nullptr || n < 0) {

@@ -175,6 +175,7 @@ int TideComm_Open(int port) {
     }
 
     r->frameCapacity = r->inputLen;
+    r->droppedCount = 0;
     if (!AllocateBuffers(r)) {
         CloseHandle(stopEvent);
         CloseHandle(handle);

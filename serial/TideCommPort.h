@@ -85,6 +85,8 @@ struct TideCommPortRecord {
     std::atomic<int> receiveCount;
     std::atomic<int> sendMaxCount;
     std::atomic<int> receiveMaxCount;
+    // Bytes read from the device that the full receive ring could not take, since the open.
+    std::atomic<long> droppedCount;
     char commName[12];
     std::atomic<int> error;
     char* errorText;

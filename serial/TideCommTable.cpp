@@ -79,6 +79,7 @@ static void ResetRecord(TideCommPortRecord* r, int index) {
     r->receiveCount = 0;
     r->sendMaxCount = 0;
     r->receiveMaxCount = 0;
+    r->droppedCount = 0;
     std::memset(r->commName, 0, sizeof r->commName);
     r->error = 0;
     r->errorText = nullptr;

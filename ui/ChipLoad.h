@@ -67,6 +67,9 @@
 #define TABTERM_CLEARRXCOUNT 33  // command button, callback ClearReceiveCountCB
 #define TABTERM_CLEARTXCOUNT 34  // command button, callback ClearSendCountCB
 #define TABTERM_LOADTXT 35       // command button, callback comm_loadfile
+#define TABTERM_TIMESTAMP 70     // switch: each received line starts with its time
+#define TABTERM_LOGFILE 71       // toggle, callback ReceiveLogCB: received bytes to a file
+#define TABTERM_TXTBYLINE 72     // switch, callback TxtSendModeCB: periodic send line by line
 
 // TABTHIRD
 #define TABTHIRD_VERSION 2  // string: the program's version
@@ -125,6 +128,10 @@ int SendDataCb(int panel, int control, int event, void* callbackData, int eventD
 int TimerIntervalCb(int panel, int control, int event, void* callbackData, int eventData1,
                     int eventData2);
 int comm_loadfile(int panel, int control, int event, void* callbackData, int eventData1,
+                  int eventData2);
+int ReceiveLogCB(int panel, int control, int event, void* callbackData, int eventData1,
+                 int eventData2);
+int TxtSendModeCB(int panel, int control, int event, void* callbackData, int eventData1,
                   int eventData2);
 int loadFile(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 int saveFile(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace app_test {
@@ -11,8 +13,11 @@ namespace {
 using Mode = ReceiveLines::Mode;
 
 struct Chunk {
+    Chunk(std::string b, Mode m = Mode::kText, std::string s = {})
+        : bytes(std::move(b)), mode(m), stamp(std::move(s)) {}
     std::string bytes;
-    Mode mode = Mode::kText;
+    Mode mode;
+    std::string stamp;
 };
 
 // The box as the echo keeps it: the last line replaced or lines appended.
@@ -21,7 +26,7 @@ std::vector<std::string> Shown(const std::vector<Chunk>& chunks) {
     std::vector<std::string> box;
     for (const Chunk& chunk : chunks) {
         const auto update = lines.feed(reinterpret_cast<const unsigned char*>(chunk.bytes.data()),
-                                       chunk.bytes.size(), chunk.mode);
+                                       chunk.bytes.size(), chunk.mode, chunk.stamp);
         std::size_t next = 0;
         if (update.replaceLast) {
             box.back() = update.lines.at(0);
@@ -52,10 +57,41 @@ TEST(ReceiveLines, DisplayRules) {
         {"hex shows line ends as bytes", {{"\r\n", hex}}, {"0D 0A"}},
         {"a mode switch starts a line", {{"ok"}, {"\x10", hex}, {"t"}}, {"ok", "10", "t"}},
         {"no bytes, no line", {{""}, {"", hex}}, {}},
+        {"a line keeps the stamp of its first chunk",
+         {{"a", Mode::kText, "[1] "}, {"b\nc", Mode::kText, "[2] "}},
+         {"[1] ab", "[2] c"}},
+        {"an empty line is stamped", {{"\n\n", Mode::kText, "[1] "}}, {"[1] ", "[1] "}},
+        {"each hex line is stamped",
+         {{std::string(17, '\x01'), hex, "[1] "}},
+         {"[1] 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01", "[1] 01"}},
+        {"a run of 6000 text bytes is one line",
+         {{std::string(6000, 'z')}},
+         {std::string(6000, 'z')}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.box, Shown(c.chunks)) << c.rule;
     }
+}
+
+TEST(ReceiveLines, ALongHexRunIsShownWhole) {
+    const std::vector<std::string> box = Shown({{std::string(6000, '\x5A'), Mode::kHex}});
+    ASSERT_EQ(375u, box.size());
+    EXPECT_EQ(box.front(), box.back());
+}
+
+TEST(ReceiveLines, StampIsTheTimeOfDayToTheMillisecond) {
+    std::tm noon{};
+    noon.tm_year = 126;
+    noon.tm_mon = 11;
+    noon.tm_mday = 7;
+    noon.tm_hour = 12;
+    noon.tm_min = 34;
+    noon.tm_sec = 56;
+    noon.tm_isdst = -1;
+    const auto when =
+        std::chrono::system_clock::from_time_t(std::mktime(&noon)) + std::chrono::milliseconds(789);
+    EXPECT_EQ("[12:34:56.789] ", ReceiveStamp(when));
+    EXPECT_EQ("[12:34:57.000] ", ReceiveStamp(when + std::chrono::milliseconds(211)));
 }
 
 TEST(ReceiveLines, AfterAResetTheNextByteStartsALine) {

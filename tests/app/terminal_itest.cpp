@@ -1,12 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <thread>
 
 #include "ChipLoad.h"
+#include "TideComm.h"
 #include "app_harness.h"
 #include "pty_pair.h"
+#include "rte_frontend.h"
 #include "temp_files.h"
+#include "wait_for.h"
 
 namespace {
 
@@ -215,6 +225,143 @@ TEST_F(Terminal, NothingIsSentWithoutAPort) {
     term = app->panels().term;
     EXPECT_EQ("", send("AT", 0, 1, 1));
     EXPECT_EQ("", send("55", 1));
+}
+
+}  // namespace
+
+namespace {
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST_F(Terminal, TimestampsStartEachLineWhenSwitchedOn) {
+    open(0);
+    pty.write("plain\n");
+    ASSERT_TRUE(receiveBoxEndsWith("plain"));
+    app->ui().setValue(term, TABTERM_TIMESTAMP, 1);
+    pty.write("stamped\n");
+    ASSERT_TRUE(app->ui().waitUntil([&] { return app->receiveBox().size() == 2; }, 5s));
+    // "[hh:mm:ss.mmm] " before the text.
+    const std::string line = app->receiveBox().back();
+    const std::string shape = "[00:00:00.000] stamped";
+    ASSERT_EQ(shape.size(), line.size()) << line;
+    for (std::size_t i = 0; i < shape.size(); i++) {
+        EXPECT_EQ(shape[i] == '0', std::isdigit(static_cast<unsigned char>(line[i])) != 0) << line;
+        if (shape[i] != '0') {
+            EXPECT_EQ(shape[i], line[i]) << line;
+        }
+    }
+}
+
+TEST_F(Terminal, ReceivedBytesAreLoggedRawUntilTheLogOrThePortCloses) {
+    open();
+    apptest::TempDir dir;
+    const auto log = dir.path() / "rx.log";
+    dir.write("rx.log", "earlier\n");
+    const std::string first("\x00\x01 raw\r\n", 8);
+    app->ui().queueFileAnswer(log.string());
+    app->click(term, TABTERM_LOGFILE);
+    ASSERT_EQ(1, app->ui().intValue(term, TABTERM_LOGFILE));
+    pty.write(first);
+    ASSERT_TRUE(receiveBoxEndsWith("00 01 20 72 61 77 0D 0A"));
+    app->click(term, TABTERM_LOGFILE);
+    EXPECT_EQ("接收记录已关闭：" + log.string(), app->status());
+    pty.write("not logged");
+    ASSERT_TRUE(
+        app->ui().waitUntil([&] { return app->ui().intValue(term, TABTERM_RXCOUNT) == 18; }));
+    EXPECT_EQ("earlier\n" + first, ReadFile(log));
+
+    // Closing the port closes the log too, with what came before it kept.
+    app->ui().queueFileAnswer(log.string());
+    app->click(term, TABTERM_LOGFILE);
+    pty.write("tail");
+    ASSERT_TRUE(
+        app->ui().waitUntil([&] { return app->ui().intValue(term, TABTERM_RXCOUNT) == 22; }));
+    app->click(main, PANEL_OPENCLOSE);
+    EXPECT_EQ(0, app->ui().intValue(term, TABTERM_LOGFILE));
+    EXPECT_EQ("earlier\n" + first + "tail", ReadFile(log));
+}
+
+TEST_F(Terminal, ALogThatCannotBeOpenedOrWrittenStopsWithTheReason) {
+    open();
+    apptest::TempDir dir;
+    const std::string missing = (dir.path() / "missing" / "rx.log").string();
+    app->ui().queueFileAnswer(missing);
+    app->click(term, TABTERM_LOGFILE);
+    EXPECT_EQ(0, app->ui().intValue(term, TABTERM_LOGFILE));
+    EXPECT_EQ("接收记录文件无法打开：" + missing + "：" + std::strerror(ENOENT), app->status());
+
+    // A full disk: the log stops at the first run it cannot keep.
+    app->ui().queueFileAnswer("/dev/full");
+    app->click(term, TABTERM_LOGFILE);
+    ASSERT_EQ(1, app->ui().intValue(term, TABTERM_LOGFILE));
+    pty.write("lost?");
+    EXPECT_TRUE(app->waitForStatus(std::string("接收记录文件写入失败，记录已停止：/dev/full：") +
+                                   std::strerror(ENOSPC)));
+    EXPECT_EQ(0, app->ui().intValue(term, TABTERM_LOGFILE));
+    EXPECT_TRUE(receiveBoxEndsWith("6C 6F 73 74 3F")) << "the display goes on";
+}
+
+TEST_F(Terminal, BytesDroppedByAFullReceiveRingAreCountedInTheStatus) {
+    open();
+    const long sent = 100000;  // more than the terminal's receive ring holds
+    // While the window is busy the ring fills and the library drops the rest.
+    ASSERT_TRUE(app->onUi([&] {
+        pty.write(std::string(static_cast<std::size_t>(sent), 'U'));
+        return test_support::WaitFor([] { return TideComm_GetDroppedCount(3) > 0; }, 10s);
+    }));
+    long dropped = 0;
+    EXPECT_TRUE(app->ui().waitUntil(
+        [&] {
+            dropped = TideComm_GetDroppedCount(3);
+            return app->ui().intValue(term, TABTERM_RXCOUNT) + dropped == sent;
+        },
+        10s));
+    EXPECT_TRUE(app->waitForStatus(
+        "接收溢出：接收缓冲区已满，已丢失" + std::to_string(dropped) + "字节！！！", 5s));
+}
+
+TEST_F(Terminal, ATextFileGoesLineByLineAtTheIntervalThenStops) {
+    open();
+    apptest::TempDir dir;
+    app->ui().queueFileAnswer(dir.write("lines.txt", "L1\r\n\nL3"));
+    app->click(term, TABTERM_LOADTXT);
+    app->click(term, TABTERM_TXTBYLINE);
+    app->ui().setValue(term, TABTERM_ADDLF, 1);
+    app->commit(term, TABTERM_INTERVAL, 0.05);
+    app->click(term, TABTERM_AUTOSEND);
+    std::string sent;
+    EXPECT_TRUE(app->ui().waitUntil([&] { return (sent += pty.read(64, 50ms)).size() >= 7; }, 5s));
+    EXPECT_EQ("L1\n\nL3\n", sent);
+    EXPECT_TRUE(app->waitForStatus("TXT文件逐行发送完毕，共3行"));
+    EXPECT_EQ(0, app->ui().intValue(term, TABTERM_AUTOSEND));
+    EXPECT_EQ("", pty.read(1, 300ms));
+    // 发送 still sends the whole file at once.
+    app->ui().setValue(term, TABTERM_ADDLF, 0);
+    app->click(term, TABTERM_SENDBUTTON);
+    EXPECT_EQ("L1\r\n\nL3", pty.read(64, 500ms));
+}
+
+TEST_F(Terminal, UpAndDownWalkTheTextsSentBeforeAndBackToTheDraft) {
+    open();
+    for (const char* text : {"AT", "ATI", "ATI", "AT+GMR"}) {
+        send(text, 0);
+    }
+    app->ui().setValue(term, TABTERM_SEND, std::string("draft"));
+    const struct {
+        int step;
+        int changed;
+        const char* shown;
+    } keys[] = {
+        {1, 0, "draft"}, {-1, 1, "AT+GMR"}, {-1, 1, "ATI"},  {-1, 1, "AT"},   {-1, 0, "AT"},
+        {1, 1, "ATI"},   {1, 1, "AT+GMR"},  {1, 1, "draft"}, {1, 0, "draft"},
+    };
+    for (const auto& key : keys) {
+        EXPECT_EQ(key.changed, rte::UserRecallHistory(term, TABTERM_SEND, key.step));
+        EXPECT_EQ(key.shown, app->ui().text(term, TABTERM_SEND));
+    }
 }
 
 }  // namespace

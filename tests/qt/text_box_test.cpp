@@ -2,6 +2,7 @@
 // resets, empty lines and the first visible line come out right.
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTest>
 #include <QTextBlock>
 
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "qt_test_support.h"
 #include "rte.h"
+#include "rte_frontend.h"
 
 namespace qt_test {
 namespace {
@@ -75,6 +77,62 @@ TEST_F(QtFrontEndTest, EmptyLinesResetsAndInsertionsShowAsInTheModel) {
         auto* send = widget<QPlainTextEdit>("MAIN_SEND");
         EXPECT_TRUE(
             waitFor([&] { return send->toPlainText() == QStringLiteral("from the program"); }));
+    });
+}
+
+TEST_F(QtFrontEndTest, AReaderScrolledUpStaysPutWhileTheBoxIsRefilled) {
+    runUi([&] {
+        auto* log = widget<QPlainTextEdit>("MAIN_LOG");
+        ASSERT_NE(log, nullptr);
+        QScrollBar* bar = log->verticalScrollBar();
+        for (int i = 0; i < 200; ++i) {
+            InsertTextBoxLine(panel_, MAIN_LOG, -1, ("line " + std::to_string(i)).c_str());
+        }
+        ASSERT_TRUE(waitFor([&] { return log->blockCount() == 200 && bar->value() > 0; }));
+        ASSERT_EQ(bar->value(), bar->maximum()) << "following the end";
+        bar->setValue(10);
+        // A grown last line and dropped first lines redraw the box whole.
+        ReplaceTextBoxLine(panel_, MAIN_LOG, 199, "line 199 grown");
+        DeleteTextBoxLines(panel_, MAIN_LOG, 0, 5);
+        InsertTextBoxLine(panel_, MAIN_LOG, -1, "new");
+        ASSERT_TRUE(waitFor([&] { return lineAt(log, 195) == QStringLiteral("new"); }));
+        EXPECT_EQ(log->blockCount(), 196);
+        EXPECT_EQ(lineAt(log, 194), QStringLiteral("line 199 grown"));
+        EXPECT_EQ(lineAt(log, bar->value()), QStringLiteral("line 10")) << "the line read moved";
+        // Back at the end, the box follows again.
+        bar->setValue(bar->maximum());
+        ReplaceTextBoxLine(panel_, MAIN_LOG, 195, "newer");
+        InsertTextBoxLine(panel_, MAIN_LOG, -1, "newest");
+        ASSERT_TRUE(waitFor([&] { return lineAt(log, 196) == QStringLiteral("newest"); }));
+        EXPECT_EQ(lineAt(log, 195), QStringLiteral("newer"));
+        EXPECT_EQ(bar->value(), bar->maximum());
+        // A refill that keeps nothing redraws the box whole.
+        ResetTextBox(panel_, MAIN_LOG, "other\nlines");
+        EXPECT_TRUE(waitFor([&] { return log->toPlainText() == QStringLiteral("other\nlines"); }));
+    });
+}
+
+TEST_F(QtFrontEndTest, UpAndDownKeysWalkTheInputHistory) {
+    runUi([&] {
+        auto* send = widget<QPlainTextEdit>("MAIN_SEND");
+        ASSERT_NE(send, nullptr);
+        AddCtrlHistory(panel_, MAIN_SEND, "first");
+        AddCtrlHistory(panel_, MAIN_SEND, "second");
+        send->setFocus();
+        QTest::keyClicks(send, "dr");
+        const struct {
+            Qt::Key key;
+            const char* shown;
+        } keys[] = {{Qt::Key_Up, "second"},   {Qt::Key_Up, "first"}, {Qt::Key_Up, "first"},
+                    {Qt::Key_Down, "second"}, {Qt::Key_Down, "dr"},  {Qt::Key_Down, "dr"}};
+        for (const auto& k : keys) {
+            QTest::keyClick(send, k.key);
+            EXPECT_TRUE(waitFor([&] { return send->toPlainText() == QString::fromUtf8(k.shown); }))
+                << k.shown << " / " << send->toPlainText().toStdString();
+            char text[32] = {};
+            GetCtrlVal(panel_, MAIN_SEND, text, sizeof text);
+            EXPECT_STREQ(k.shown, text);
+        }
     });
 }
 

@@ -347,6 +347,7 @@ TEST_F(FramingTest, FullRingKeepsWhatItHoldsAndReportsTheOverrun) {
     EXPECT_EQ(record_->error.load(), CE_RXOVER);
     EXPECT_EQ(ReceiveErrorsReported(), 1u);
     EXPECT_EQ(RingFill(), 15);
+    EXPECT_EQ(TideComm_GetDroppedCount(kPort), 1);
     Release();
     std::string all;
     for (const std::string& frame : Frames()) {

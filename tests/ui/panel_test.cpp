@@ -39,6 +39,8 @@ const char* const kCallbacks[] = {
     "SendDataCb",
     "TimerIntervalCb",
     "comm_loadfile",
+    "ReceiveLogCB",
+    "TxtSendModeCB",
     "loadFile",
     "saveFile",
     "chip_erase",
@@ -124,6 +126,9 @@ TEST_F(Panel, EveryControlTheProgramDrivesHasItsIdAndKind) {
         {&term, "TABTERM_RXLED", TABTERM_RXLED, 27, ControlKind::Led},
         {&term, "TABTERM_TXLED", TABTERM_TXLED, 28, ControlKind::Led},
         {&term, "TABTERM_TIMER", TABTERM_TIMER, 29, ControlKind::Timer},
+        {&term, "TABTERM_TIMESTAMP", TABTERM_TIMESTAMP, 70, ControlKind::Switch},
+        {&term, "TABTERM_LOGFILE", TABTERM_LOGFILE, 71, ControlKind::Toggle},
+        {&term, "TABTERM_TXTBYLINE", TABTERM_TXTBYLINE, 72, ControlKind::Switch},
         {&third, "TABTHIRD_VERSION", TABTHIRD_VERSION, 2, ControlKind::String},
         {&ops, "TABOPS_CHIP", TABOPS_CHIP, 3, ControlKind::Ring},
         {&ops, "TABOPS_PID", TABOPS_PID, 4, ControlKind::String},
@@ -195,6 +200,8 @@ TEST_F(Panel, EveryCallbackIsBoundWhereItsRoleNeedsIt) {
     EXPECT_TRUE(on("SendDataCb", term, TABTERM_TIMER));
     EXPECT_TRUE(on("TimerIntervalCb", term, TABTERM_INTERVAL));
     EXPECT_TRUE(on("ReceiveDisplayCB", term, TABTERM_DISPLAY));
+    EXPECT_TRUE(on("ReceiveLogCB", term, TABTERM_LOGFILE));
+    EXPECT_TRUE(on("TxtSendModeCB", term, TABTERM_TXTBYLINE));
     EXPECT_TRUE(on("set_page_addr", ops, TABOPS_STARTPAGE));
     EXPECT_TRUE(on("set_page_addr", ops, TABOPS_ENDPAGE));
     for (const char* name :

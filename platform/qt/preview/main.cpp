@@ -96,9 +96,13 @@ void FillDemo() {
         SetCtrlVal(progress->panel, progress->control, 256);
     }
     if (const auto receive = FindControl("TABTERM_RECEIVE")) {
-        InsertTextBoxLine(receive->panel, receive->control, -1, "79");
-        InsertTextBoxLine(receive->panel, receive->control, -1, "79 22 00 00");
-        InsertTextBoxLine(receive->panel, receive->control, -1, "你好，ChipLoad！");
+        SetInt("TABTERM_TIMESTAMP", 1);
+        SetInt("TABTERM_MODE", 0);
+        for (const char* line :
+             {"[09:41:25.118] 你好，ChipLoad！", "[09:41:26.120] uptime 1 s, adc 1.652 V",
+              "[09:41:27.121] uptime 2 s, adc 1.649 V"}) {
+            InsertTextBoxLine(receive->panel, receive->control, -1, line);
+        }
     }
     SetText("TABTERM_SEND", "AT+VERSION?");
 }

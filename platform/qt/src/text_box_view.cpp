@@ -2,10 +2,13 @@
 
 #include <QFocusEvent>
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 
 #include <algorithm>
 #include <cstdint>
@@ -23,6 +26,24 @@ class Editor final : public QPlainTextEdit {
     bool edited = false;
 
   protected:
+    // Up on the first line and down on the last walk the input history, as
+    // in a shell; anywhere else, or with no entry that way, they move the cursor.
+    void keyPressEvent(QKeyEvent* event) override {
+        const int key = event->key();
+        if (event->modifiers() == Qt::NoModifier && (key == Qt::Key_Up || key == Qt::Key_Down)) {
+            const QTextCursor cursor = textCursor();
+            const bool up = key == Qt::Key_Up;
+            const bool atEdge = up ? cursor.blockNumber() == 0
+                                   : cursor.blockNumber() == document()->blockCount() - 1;
+            if (atEdge && rte::UserRecallHistory(panel_, control_, up ? -1 : 1) == 1) {
+                edited = true;
+                event->accept();
+                return;
+            }
+        }
+        QPlainTextEdit::keyPressEvent(event);
+    }
+
     void focusOutEvent(QFocusEvent* event) override {
         if (edited) {
             edited = false;
@@ -94,8 +115,17 @@ class TextBoxView final : public ControlView {
                 shownLines_ = delta->lines.size();
                 return true;
             }
-            editor_->clear();
-            shownLines_ = 0;
+            if (!patch(delta->lines)) {
+                // An operator who scrolled up to read stays where they were
+                // while the box is refilled; one at the end keeps following.
+                const QScrollBar* bar = editor_->verticalScrollBar();
+                if (bar->value() < bar->maximum()) {
+                    heldAt_ = bar->value();
+                }
+                editor_->clear();
+                shown_.clear();
+                shownLines_ = 0;
+            }
         }
         fetched_.insert(fetched_.end(), std::make_move_iterator(delta->lines.begin()),
                         std::make_move_iterator(delta->lines.end()));
@@ -114,6 +144,7 @@ class TextBoxView final : public ControlView {
         }
         fetched_.clear();
         nextFetched_ = 0;
+        heldAt_ = -1;
         return true;
     }
 
@@ -140,9 +171,62 @@ class TextBoxView final : public ControlView {
     using Lines = std::vector<std::string>::const_iterator;
     static constexpr std::size_t kSlice = 250;
 
-    void append(Lines first, Lines last) {
+    // A refill that keeps most of what is shown (lines dropped from the top,
+    // the last line grown, lines added: what a bounded receive box does with
+    // every run) is made as that edit instead of a redraw of every line.
+    // Takes the kept lines off `lines`; false when the box must be redrawn.
+    bool patch(std::vector<std::string>& lines) {
+        if (!editor_->isReadOnly() || shown_.empty() || lines.empty()) {
+            return false;
+        }
+        std::size_t drop = 0;
+        while (drop < shown_.size() && shown_[drop] != lines[0]) {
+            ++drop;
+        }
+        if (drop == shown_.size()) {
+            return false;
+        }
+        std::size_t same = 0;
+        while (drop + same < shown_.size() && same < lines.size() &&
+               shown_[drop + same] == lines[same]) {
+            ++same;
+        }
         QScrollBar* bar = editor_->verticalScrollBar();
         const bool following = bar->value() >= bar->maximum();
+        const int value = bar->value();
+        QTextDocument* document = editor_->document();
+        QTextCursor cursor(document);
+        cursor.beginEditBlock();
+        if (drop > 0) {
+            cursor.movePosition(QTextCursor::Start);
+            cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor,
+                                static_cast<int>(drop));
+            cursor.removeSelectedText();
+        }
+        if (drop + same < shown_.size()) {
+            const QTextBlock last = document->findBlockByNumber(static_cast<int>(same) - 1);
+            cursor.setPosition(last.position() + last.length() - 1);
+            cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+            cursor.removeSelectedText();
+        }
+        cursor.endEditBlock();
+        shown_.erase(shown_.begin(), shown_.begin() + static_cast<std::ptrdiff_t>(drop));
+        shown_.resize(same);
+        shownLines_ = same;
+        lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(same));
+        if (following) {
+            bar->setValue(bar->maximum());
+        } else {
+            // The line read stays in view as the lines above it go.
+            heldAt_ = std::max(0, value - static_cast<int>(drop));
+            bar->setValue(heldAt_);
+        }
+        return true;
+    }
+
+    void append(Lines first, Lines last) {
+        QScrollBar* bar = editor_->verticalScrollBar();
+        const bool following = heldAt_ < 0 && bar->value() >= bar->maximum();
         QTextCursor cursor(editor_->document());
         cursor.beginEditBlock();
         cursor.movePosition(QTextCursor::End);
@@ -153,8 +237,13 @@ class TextBoxView final : public ControlView {
         }
         cursor.insertText(joined(first, last));
         cursor.endEditBlock();
+        if (editor_->isReadOnly()) {
+            shown_.insert(shown_.end(), first, last);
+        }
         if (following) {
             bar->setValue(bar->maximum());
+        } else if (heldAt_ >= 0) {
+            bar->setValue(heldAt_);
         }
     }
 
@@ -164,6 +253,9 @@ class TextBoxView final : public ControlView {
     // Lines read from the model but not shown yet: fetched_[nextFetched_...].
     std::vector<std::string> fetched_;
     std::size_t nextFetched_ = 0;
+    int heldAt_ = -1;  // scroll position kept through a refill, -1 none
+    // What a read-only box shows, line by line, to find what a refill keeps.
+    std::vector<std::string> shown_;
 };
 
 }  // namespace

@@ -177,6 +177,9 @@ int ReplaceTextBoxLine(int panel, int control, int lineIndex, const char* text);
 int DeleteTextBoxLines(int panel, int control, int firstLine, int count);
 // Replaces the text box's contents by text (split at '\n'); "" clears it.
 int ResetTextBox(int panel, int control, const char* text);
+// Keeps text as the newest entry of a string's or text box's input history,
+// which the operator walks with the up and down keys.
+int AddCtrlHistory(int panel, int control, const char* text);
 
 // ---------------------------------------------------------------------------
 // Modal pop-ups. Callable from any thread: the front end shows them on its

@@ -138,6 +138,11 @@ int UserCommit(int panel, int control, const Value& value = {});
 // The operator's click on a button, toggle or switch: posts EVENT_LEFT_CLICK,
 // then for a toggle or switch flips its value, then posts EVENT_COMMIT.
 int UserClick(int panel, int control);
+// The operator's up (step -1) or down (step 1) key in a string or text box
+// with an input history (AddCtrlHistory): shows the older or newer entry,
+// the text being typed coming back past the newest. 1 when the text changed,
+// 0 at either end (the key then does what it does otherwise), or an error.
+int UserRecallHistory(int panel, int control, int step);
 // The window's close button: posts EVENT_COMMIT to the panel's close
 // callback with control 0. RTE_ERR_BAD_ARGUMENT when it has none.
 int UserClosePanel(int panel);

@@ -17,6 +17,8 @@ constexpr char kGoDone[] = "程序开始运行！！！";
 constexpr char kConnectTimeout[] = "目标板响应超时，请检查线路！！";
 // The log line of an exchange that got no answer in time.
 constexpr char kNoAnswer[] = "目标板无应答";
+// The connect button's label while the window holds a connection.
+constexpr char kDisconnectLabel[] = "断开连接";
 constexpr char kReadMarker[] = "开始分页读取FLASH信息...";
 // A connect whose response timer spoke first gets this long to identify the chip.
 constexpr std::chrono::seconds kLateIdentification{5};
@@ -108,8 +110,13 @@ Operator::StepEnd Operator::connect() {
 }
 
 void Operator::disconnect() {
-    // Whatever happened, the connect button now reads "disconnect".
-    app_.click(app_.panels().main, PANEL_CONNECT);
+    // A hang-up disconnects the window itself and the button then reads "connect": pressed,
+    // it would connect to a board that is about to go, and that board's going would raise a
+    // hang-up report in the next step. A hang-up still queued when the button is read does
+    // the same to this press, so the button is read again after it.
+    while (ui_.label(app_.panels().main, PANEL_CONNECT) == kDisconnectLabel) {
+        app_.click(app_.panels().main, PANEL_CONNECT);
+    }
 }
 
 bool Operator::connectWorks() {

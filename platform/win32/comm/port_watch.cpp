@@ -64,6 +64,10 @@ void PortWatch::addMissingWatches() {
                         break;
                     }
                 }
+                // The folder may have appeared before the parent's watch was in place, and
+                // then no event will tell.
+                watched_[i] =
+                    inotify_add_watch(fd_, folders_[i].c_str(), kEvents | IN_ONLYDIR) >= 0;
             }
         }
     }

@@ -331,8 +331,10 @@ class Operator {
         if (!waitFor([&] { return statusIs("程序开始运行！！！"); }, 10s)) {
             return failedWith("Go was not acknowledged");
         }
-        // The program's output is text: show it as text from now on.
+        // The program's output is text: show it as text from now on, each line with the time
+        // it arrived.
         rte::UserCommit(panels_.term, TABTERM_MODE, 0);
+        rte::UserCommit(panels_.term, TABTERM_TIMESTAMP, 1);
         if (!waitFor([&] { return HasLine(Lines(panels_.term, TABTERM_RECEIVE), kGreeting); },
                      10s)) {
             return "the program's greeting did not arrive";

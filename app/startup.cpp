@@ -96,6 +96,8 @@ int WinMain(HANDLE hInstance, HANDLE /*hPrevInstance*/, LPSTR /*lpszCmdLine*/, i
     static char timerText[] = "这是异步定时器！";
     TimerID1 = NewAsyncTimer(2.0, -1, 0, NACK_process, timerText);
     StartWorkers();
+    // The clock's first tick is a second away: show the time from the start.
+    SetCtrlVal(panelHandle, PANEL_TIME, TimeStr());
     DisplayPanel(panelHandle);
     SystemInit();
     RunUserInterface();

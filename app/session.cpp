@@ -14,8 +14,8 @@
 #include "frames.h"
 #include "operator_messages.h"
 #include "panel_handles.h"
-#include "reply_assembler.h"
 #include "receive_log.h"
+#include "reply_assembler.h"
 #include "reply_timeout.h"
 #include "rte.h"
 

@@ -75,25 +75,25 @@
 #define TABTHIRD_VERSION 2  // string: the program's version
 
 // TABOPS
-#define TABOPS_CHIP 3         // ring: flash-size class 0-7
-#define TABOPS_PID 4          // string
-#define TABOPS_UID 5          // string
-#define TABOPS_VERSION 6      // string
-#define TABOPS_STARTPAGE 18   // numeric, callback set_page_addr
-#define TABOPS_ENDPAGE 19     // numeric, callback set_page_addr
-#define TABOPS_LOG 28         // text box: ISP log
-#define TABOPS_PROGRESS 29    // numeric (progress bar)
-#define TABOPS_RAMSIZE 30     // string
-#define TABOPS_FLASHSIZE 31   // string
-#define TABOPS_CHIPERASE 32   // command button, callback chip_erase
-#define TABOPS_PAGEERASE 33   // command button, callback page_erase
-#define TABOPS_WRITE 34       // command button, callback FlashWrite
-#define TABOPS_GO 35          // command button, callback flashExcute
-#define TABOPS_CHIPREAD 36    // command button, callback chip_read
-#define TABOPS_PAGEREAD 37    // command button, callback page_read
-#define TABOPS_CHECKBLANK 38  // command button, callback check_blank
-#define TABOPS_CLEARLOG 39    // command button, callback flash_op_clear
-#define TABOPS_DEVICE 40      // string: the identified part's name
+#define TABOPS_CHIP 3             // ring: flash-size class 0-7
+#define TABOPS_PID 4              // string
+#define TABOPS_UID 5              // string
+#define TABOPS_VERSION 6          // string
+#define TABOPS_STARTPAGE 18       // numeric, callback set_page_addr
+#define TABOPS_ENDPAGE 19         // numeric, callback set_page_addr
+#define TABOPS_LOG 28             // text box: ISP log
+#define TABOPS_PROGRESS 29        // numeric (progress bar)
+#define TABOPS_RAMSIZE 30         // string
+#define TABOPS_FLASHSIZE 31       // string
+#define TABOPS_CHIPERASE 32       // command button, callback chip_erase
+#define TABOPS_PAGEERASE 33       // command button, callback page_erase
+#define TABOPS_WRITE 34           // command button, callback FlashWrite
+#define TABOPS_GO 35              // command button, callback flashExcute
+#define TABOPS_CHIPREAD 36        // command button, callback chip_read
+#define TABOPS_PAGEREAD 37        // command button, callback page_read
+#define TABOPS_CHECKBLANK 38      // command button, callback check_blank
+#define TABOPS_CLEARLOG 39        // command button, callback flash_op_clear
+#define TABOPS_DEVICE 40          // string: the identified part's name
 #define TABOPS_READUNPROTECT 60   // command button, callback read_unprotect
 #define TABOPS_WRITEUNPROTECT 61  // command button, callback write_unprotect
 #define TABOPS_VERIFY 62          // toggle: read back and compare after programming

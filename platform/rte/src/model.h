@@ -26,7 +26,7 @@ struct ControlRecord {
     double doubleValue = 0;
     std::string text;
     std::vector<std::string> lines;
-    InputHistory history;  // strings and text boxes: what was entered before
+    InputHistory history;          // strings and text boxes: what was entered before
     std::uint64_t generation = 1;  // text boxes; 0 means "unknown" to ReadTextBox
     int firstVisibleLine = 0;
     double minimum = 0, maximum = 0;

@@ -112,6 +112,33 @@ TEST_F(QtFrontEndTest, AReaderScrolledUpStaysPutWhileTheBoxIsRefilled) {
     });
 }
 
+TEST_F(QtFrontEndTest, ARefillOfRepeatingLinesKeepsTheLinesItShows) {
+    runUi([&] {
+        auto* log = widget<QPlainTextEdit>("MAIN_LOG");
+        ASSERT_NE(log, nullptr);
+        // As a hex dump of numbered records: every record but its first line
+        // repeats the one before.
+        for (int i = 0; i < 50; ++i) {
+            for (const std::string& line : {"record " + std::to_string(i), std::string("tail a"),
+                                            std::string("tail b"), std::string("tail c")}) {
+                InsertTextBoxLine(panel_, MAIN_LOG, -1, line.c_str());
+            }
+        }
+        ASSERT_TRUE(waitFor([&] { return log->blockCount() == 200; }));
+        constexpr int kMark = 7;
+        log->document()->findBlockByNumber(150).setUserState(kMark);
+        // Dropped up to a repeating line, one line added.
+        DeleteTextBoxLines(panel_, MAIN_LOG, 0, 5);
+        InsertTextBoxLine(panel_, MAIN_LOG, -1, "record 50");
+        ASSERT_TRUE(waitFor([&] { return lineAt(log, 195) == QStringLiteral("record 50"); }));
+        EXPECT_EQ(log->blockCount(), 196);
+        EXPECT_EQ(lineAt(log, 0), QStringLiteral("tail a"));
+        EXPECT_EQ(lineAt(log, 3), QStringLiteral("record 2"));
+        EXPECT_EQ(log->document()->findBlockByNumber(145).userState(), kMark)
+            << "the kept lines were drawn again";
+    });
+}
+
 TEST_F(QtFrontEndTest, UpAndDownKeysWalkTheInputHistory) {
     runUi([&] {
         auto* send = widget<QPlainTextEdit>("MAIN_SEND");

@@ -179,10 +179,7 @@ class TextBoxView final : public ControlView {
         if (!editor_->isReadOnly() || shown_.empty() || lines.empty()) {
             return false;
         }
-        std::size_t drop = 0;
-        while (drop < shown_.size() && shown_[drop] != lines[0]) {
-            ++drop;
-        }
+        const std::size_t drop = keptFrom(lines);
         if (drop == shown_.size()) {
             return false;
         }
@@ -222,6 +219,42 @@ class TextBoxView final : public ControlView {
             bar->setValue(heldAt_);
         }
         return true;
+    }
+
+    // Where the refill's first line sits in what is shown: the first place
+    // from which every shown line but the last (which may have grown) is
+    // still there. Matching the first line alone is not enough: a hex dump
+    // repeats lines, and a wrong match redraws nearly the whole box.
+    // The search is bounded so that a box of near-identical lines cannot
+    // make it quadratic; past that, the first line that matches will do.
+    std::size_t keptFrom(const std::vector<std::string>& lines) const {
+        const std::size_t settled = shown_.size() - 1;
+        std::size_t budget = 4 * shown_.size() + 64;
+        std::size_t firstMatch = shown_.size();
+        for (std::size_t drop = 0; drop < shown_.size(); ++drop) {
+            if (shown_[drop] != lines[0]) {
+                continue;
+            }
+            if (firstMatch == shown_.size()) {
+                firstMatch = drop;
+            }
+            const std::size_t wanted = settled > drop ? settled - drop : 0;
+            if (lines.size() < wanted) {
+                continue;
+            }
+            std::size_t same = 1;
+            while (same < wanted && budget > 0 && shown_[drop + same] == lines[same]) {
+                ++same;
+                --budget;
+            }
+            if (same >= wanted) {
+                return drop;
+            }
+            if (budget == 0) {
+                break;
+            }
+        }
+        return firstMatch;
     }
 
     void append(Lines first, Lines last) {

@@ -98,6 +98,9 @@ int WinMain(HANDLE hInstance, HANDLE /*hPrevInstance*/, LPSTR /*lpszCmdLine*/, i
     StartWorkers();
     // The clock's first tick is a second away: show the time from the start.
     SetCtrlVal(panelHandle, PANEL_TIME, TimeStr());
+    // Focus on the main action rather than a text field: no cursor blinks,
+    // and the window stays asleep until the operator acts.
+    SetActiveCtrl(panelHandle, PANEL_CONNECT);
     DisplayPanel(panelHandle);
     SystemInit();
     RunUserInterface();

@@ -27,6 +27,8 @@ TEST(StartupQuit, PanelShowsItsPagesAndTheClockRuns) {
     const int about = app.onUi([] { return thirdTabPanel; });
     EXPECT_GT(about, 0);
     EXPECT_EQ(app.ui().text(about, TABTHIRD_VERSION), CHIPLOAD_VERSION);
+    // The window opens on its main action, not on a field with a blinking cursor.
+    EXPECT_EQ(PANEL_CONNECT, GetActiveCtrl(panels.main));
     // The clock shows HH:MM:SS once its timer has ticked.
     EXPECT_TRUE(
         app.ui().waitUntil([&] { return app.ui().text(panels.main, PANEL_TIME).size() == 8; }, 3s));

@@ -16,6 +16,7 @@
 #include <QTest>
 
 #include <thread>
+#include <utility>
 
 #include "led_widget.h"
 #include "qt_test_support.h"
@@ -165,6 +166,19 @@ TEST_F(QtFrontEndTest, NumbersBeyondTheOperatorLimitsShowUnclamped) {
         SetCtrlVal(panel_, MAIN_PROGRESS, 0);
         // Equal limits must not turn the bar into a busy animation.
         EXPECT_TRUE(waitFor([&] { return widget<QProgressBar>("MAIN_PROGRESS")->maximum() == 1; }));
+    });
+}
+
+TEST_F(QtFrontEndTest, TheActiveControlTakesTheKeyboardFocus) {
+    runUi([&] {
+        const std::pair<int, const char*> targets[] = {{MAIN_GO, "MAIN_GO"},
+                                                       {MAIN_NAME, "MAIN_NAME"}};
+        for (const auto& [id, constant] : targets) {
+            QWidget* target = widget(constant);
+            ASSERT_NE(target, nullptr);
+            ASSERT_EQ(0, SetActiveCtrl(panel_, id));
+            EXPECT_TRUE(waitFor([&] { return window_->focusWidget() == target; })) << constant;
+        }
     });
 }
 

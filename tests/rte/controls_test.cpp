@@ -255,6 +255,30 @@ TEST_F(Controls, TabPagesArePanelsOfTheirOwnAndGoWithTheirPanel) {
     EXPECT_EQ(engine->op->text(again, 4), "init");
 }
 
+TEST_F(Controls, OnlyControlsTheOperatorActsOnCanHoldTheFocus) {
+    EXPECT_EQ(0, GetActiveCtrl(panel));
+    struct Case {
+        int panel, control, result;
+    };
+    const Case cases[] = {
+        {panel, 8, RTE_OK},                   // button
+        {panel, 9, RTE_ERR_BAD_CONTROL},      // timer
+        {panel, 99, RTE_ERR_BAD_CONTROL},     // no such control
+        {panel + 100, 8, RTE_ERR_BAD_PANEL},  // no such panel
+        {panel, 4, RTE_OK},                   // string
+    };
+    int expected = 0;
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.result, SetActiveCtrl(c.panel, c.control)) << c.control;
+        if (c.result == RTE_OK) {
+            expected = c.control;
+        }
+        // A refused call leaves the focus where it was.
+        EXPECT_EQ(expected, GetActiveCtrl(panel)) << c.control;
+    }
+    EXPECT_EQ(RTE_ERR_BAD_PANEL, GetActiveCtrl(panel + 100));
+}
+
 TEST_F(Controls, ButtonLabelsShowTheShortcutLetterWithoutTheMarker) {
     const auto quit = rte::ParseButtonLabel("退出(__Y)");
     EXPECT_EQ(quit.text, "退出(Y)");

@@ -16,7 +16,8 @@ void ChangeQueue::add(const rte::Change& change) {
     {
         std::lock_guard lock(mutex_);
         if (change.kind == rte::ChangeKind::PanelDisplayed ||
-            change.kind == rte::ChangeKind::PanelDiscarded) {
+            change.kind == rte::ChangeKind::PanelDiscarded ||
+            change.kind == rte::ChangeKind::ActiveControlChanged) {
             pending_.panelChanges.push_back(change);
         } else {
             const auto [it, inserted] = indexByControl_.try_emplace(

@@ -22,6 +22,12 @@
 
 namespace rte_qt {
 
+void ControlView::takeFocus() {
+    if (body_ != nullptr) {
+        body_->setFocus(Qt::OtherFocusReason);
+    }
+}
+
 void ControlView::refresh(const rte::ControlInfo& info) {
     const QString label = QString::fromStdString(info.label);
     if (caption_) {

@@ -24,6 +24,7 @@ class ControlView {
 
     int panel() const { return panel_; }
     int control() const { return control_; }
+    void takeFocus();
 
     // Value and attributes (dimmed, visible, label, limits, ...).
     void refresh(const rte::ControlInfo& info);

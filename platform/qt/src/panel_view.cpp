@@ -111,6 +111,13 @@ QString PanelView::settingsKey() const {
     return objectName();
 }
 
+void PanelView::focusControl(int control) {
+    const auto view = controls_.find(control);
+    if (view != controls_.end()) {
+        view->second->takeFocus();
+    }
+}
+
 void PanelView::grow(QSize growth) {
     for (auto& [id, view] : controls_) {
         view->place(growth);

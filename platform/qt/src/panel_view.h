@@ -33,6 +33,7 @@ class PanelView final : public QWidget, public GrowingPage {
     // False when a text box has lines left once deadline passed.
     bool apply(const ControlUpdate& update, std::chrono::steady_clock::time_point deadline);
     void grow(QSize growth) override;
+    void focusControl(int control);
 
   protected:
     void closeEvent(QCloseEvent* event) override;

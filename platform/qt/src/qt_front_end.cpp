@@ -102,6 +102,14 @@ void QtFrontEnd::flushChanges() {
 }
 
 void QtFrontEnd::applyPanelChange(const rte::Change& change) {
+    if (change.kind == rte::ChangeKind::ActiveControlChanged) {
+        // A panel not drawn yet takes its active control when it is.
+        const auto view = index_.find(change.panel);
+        if (view != index_.end()) {
+            view->second->focusControl(change.control);
+        }
+        return;
+    }
     if (change.kind == rte::ChangeKind::PanelDiscarded) {
         const auto window = windows_.find(change.panel);
         if (window != windows_.end()) {
@@ -118,6 +126,7 @@ void QtFrontEnd::applyPanelChange(const rte::Change& change) {
         return;
     }
     auto& window = windows_[change.panel];
+    const bool firstShow = !window;
     if (!window) {
         window = PanelView::createWindow(change.panel, index_);
         if (!window) {
@@ -129,6 +138,9 @@ void QtFrontEnd::applyPanelChange(const rte::Change& change) {
         window->raise();
     } else {
         window->show();
+    }
+    if (firstShow && info->activeControl != 0) {
+        window->focusControl(info->activeControl);
     }
     if (windowHandle_ == 0) {
         windowHandle_ = static_cast<std::intptr_t>(window->winId());

@@ -94,6 +94,12 @@ int DisplayPanel(int panel);
 int DiscardPanel(int panel);
 // The handle of page pageIndex (0 first) of tab control tabControl.
 int GetPanelHandleFromTabPage(int panel, int tabControl, int pageIndex, int* pageHandle);
+// The control that has the keyboard focus when the panel shows (or now, when
+// it shows already). RTE_ERR_BAD_CONTROL for one the operator cannot act on
+// (a timer or a decoration).
+int SetActiveCtrl(int panel, int control);
+// 0 until SetActiveCtrl named one.
+int GetActiveCtrl(int panel);
 
 // Runs the event loop on the calling thread, which becomes the
 // user-interface thread, until QuitUserInterface; returns its code.

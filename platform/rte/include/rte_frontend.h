@@ -98,6 +98,7 @@ struct PanelInfo {
     int parentTab = 0;                // pages: the tab control's ID
     int pageIndex = -1;               // pages: 0 first
     bool displayed = false;           // top level: DisplayPanel was called
+    int activeControl = 0;            // SetActiveCtrl's control, 0 none
     bool hasCloseCallback = false;    // closing the window commits a callback
     std::vector<int> controls;        // control IDs in file order (drawing order)
 };
@@ -203,7 +204,8 @@ enum class ChangeKind {
     LinesAppended,     // a text box got lines at its end: read them with ReadTextBox
     LinesReset,        // a text box was emptied, refilled or had a line inserted
     PanelDisplayed,
-    PanelDiscarded,  // the panel (and its pages) are gone from the model
+    PanelDiscarded,        // the panel (and its pages) are gone from the model
+    ActiveControlChanged,  // SetActiveCtrl: move the keyboard focus there
 };
 struct Change {
     ChangeKind kind = ChangeKind::ValueChanged;

@@ -35,6 +35,15 @@ int GetPanelHandleFromTabPage(int panel, int tabControl, int pageIndex, int* pag
     return Engine::Get().tabPage(panel, tabControl, pageIndex, pageHandle);
 }
 
+int SetActiveCtrl(int panel, int control) {
+    return Engine::Get().setActiveControl(panel, control);
+}
+
+int GetActiveCtrl(int panel) {
+    const auto info = Engine::Get().panelInfo(panel);
+    return info ? info->activeControl : RTE_ERR_BAD_PANEL;
+}
+
 int RunUserInterface(void) {
     return Engine::Get().run();
 }

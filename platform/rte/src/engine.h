@@ -52,6 +52,7 @@ class Engine {
     // --- panels
     int loadPanel(const std::string& fileName, int resourceId);
     int displayPanel(int panel);
+    int setActiveControl(int panel, int control);
     int discardPanel(int panel);
     int tabPage(int panel, int tabControl, int pageIndex, int* pageHandle) const;
 

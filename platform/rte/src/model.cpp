@@ -427,6 +427,7 @@ PanelInfo Describe(const PanelRecord& p) {
     info.parentTab = p.parentTab;
     info.pageIndex = p.pageIndex;
     info.displayed = p.displayed;
+    info.activeControl = p.activeControl;
     info.hasCloseCallback = p.closeCallback != nullptr;
     for (const auto& c : p.controls) {
         info.controls.push_back(c.id);

@@ -54,6 +54,7 @@ struct PanelRecord {
     int minWidth = 0, minHeight = 0;
     int parentPanel = 0, parentTab = 0, pageIndex = -1;
     bool displayed = false;
+    int activeControl = 0;
     std::string closeCallbackName;
     CtrlCallbackPtr closeCallback = nullptr;
     std::vector<ControlRecord> controls;

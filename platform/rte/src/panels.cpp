@@ -146,6 +146,23 @@ int Engine::displayPanel(int panel) {
     return RTE_OK;
 }
 
+int Engine::setActiveControl(int panel, int control) {
+    {
+        std::lock_guard lock(modelMutex_);
+        const auto p = panels_.find(panel);
+        if (p == panels_.end()) {
+            return RTE_ERR_BAD_PANEL;
+        }
+        const ControlRecord* c = p->second.find(control);
+        if (c == nullptr || c->kind == ControlKind::Timer || c->kind == ControlKind::Decoration) {
+            return RTE_ERR_BAD_CONTROL;
+        }
+        p->second.activeControl = control;
+    }
+    notify({ChangeKind::ActiveControlChanged, panel, control, 0});
+    return RTE_OK;
+}
+
 int Engine::discardPanel(int panel) {
     {
         std::lock_guard lock(modelMutex_);

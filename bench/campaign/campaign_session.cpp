@@ -22,8 +22,9 @@ constexpr char kDisconnectLabel[] = "断开连接";
 constexpr char kReadMarker[] = "开始分页读取FLASH信息...";
 // A connect whose response timer spoke first gets this long to identify the chip.
 constexpr std::chrono::seconds kLateIdentification{5};
-// Titles of the pop-ups that report a failure.
-constexpr const char* kFailureTitles[] = {"告警", "警告", "警告！！！", "Warning~~~~~~"};
+// Titles of the pop-ups that report a failure; the protection ones also offer to lift it.
+constexpr const char* kFailureTitles[] = {"告警",          "警告",       "警告！！！",
+                                          "Warning~~~~~~", "芯片读保护", "芯片写保护"};
 // "08000010:" and 16 bytes as "FF " pairs, then their text.
 constexpr std::size_t kReadAddressLength = 9;
 constexpr std::size_t kReadBytesLength = 16 * 3 - 1;

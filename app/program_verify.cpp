@@ -126,11 +126,7 @@ void VerifyBlockArrived(const unsigned char* bytes, int count) {
             return;
         }
     }
-    sub_read_base_addr += count;
-    sub_read_byte_number -= count;
-    if (sub_read_byte_number.load() > 0) {
-        sub_read_mode = 1;
-        ISPCmdSend(0x11);
+    if (RequestNextReadBlock(count)) {
         return;
     }
     ReadEnded();

@@ -201,11 +201,7 @@ void ReadBlockArrived(const unsigned char* reply, int length) {
         ReadEnded();
         return;
     }
-    sub_read_base_addr += block;
-    sub_read_byte_number -= block;
-    if (sub_read_byte_number.load() > 0) {
-        sub_read_mode = 1;
-        ISPCmdSend(0x11);
+    if (RequestNextReadBlock(block)) {
         return;
     }
     // Every block is in: later bytes on the line are no read reply.
@@ -224,6 +220,17 @@ void NotBlankVerdict(void) {
         return;
     }
     MessagePopup(kWarningTitle, kNotBlankText);
+}
+
+bool RequestNextReadBlock(int count) {
+    sub_read_base_addr += count;
+    sub_read_byte_number -= count;
+    if (sub_read_byte_number.load() <= 0) {
+        return false;
+    }
+    sub_read_mode = 1;
+    ISPCmdSend(0x11);
+    return true;
 }
 
 void ReadEnded(void) {

@@ -48,3 +48,6 @@ void NotBlankVerdict(void);
 // A read is over, however it ended: the session is idle and a verdict held
 // back by NotBlankVerdict is shown.
 void ReadEnded(void);
+// Counts `count` bytes of a read as done and asks for the next block; false
+// when none is left.
+bool RequestNextReadBlock(int count);
